@@ -1,0 +1,72 @@
+// The process-wide decoder record and the lifecycle calls that work on it.
+#ifndef VORLIX_DECODERSTATE_H
+#define VORLIX_DECODERSTATE_H
+
+#include <cstdint>
+#include <mad.h>
+
+struct DecoderState {
+    // control
+    int32_t idle = 1;       // objects to be initialised by the next Init; no buffer yet
+    int32_t eqEnabled = 0;  // gain stage, equalizer and gain update on
+
+    // gains, 4.28
+    mad_fixed_t masterGain = 0x10000000;
+    mad_fixed_t clipReduction = 0x08000000;
+    mad_fixed_t eqGains[32] = {};
+
+    // output rate requested by the probe
+    int32_t resampleEnabled = 0;
+    int32_t targetRate = 0;
+
+    // error-feedback residues of the PCM output stage
+    mad_fixed_t residueLeft = 0;
+    mad_fixed_t residueRight = 0;
+
+    // positions, bytes: this_frame within the current buffer, and the stream
+    // position of the current buffer's first byte
+    int32_t consumed = 0;
+    int32_t streamBase = 0;
+
+    mad_stream stream = {};
+    mad_frame frame = {};
+    mad_synth synth = {};
+
+    // tag collection of the probe
+    int32_t tagSize = 0;
+    int32_t tagOutstanding = 0;
+    uint8_t *tagBuffer = nullptr;
+
+    // Zeroed libmad objects behave as initialised ones except for a bit
+    // pointer; they are initialised properly on first use.
+    bool objectsReady = false;
+};
+
+extern DecoderState state;
+
+/** Initialises the libmad objects once if nothing has done so since load. */
+void EnsureObjects();
+
+/** Stream position of this_frame within the current buffer. */
+inline int32_t FrameOffset()
+{
+    return static_cast<int32_t>(state.stream.this_frame - state.stream.buffer);
+}
+
+/** streamBase + consumed, wrapping like the 32-bit positions they are. */
+inline int32_t StreamPosition()
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(state.streamBase) +
+                                static_cast<uint32_t>(state.consumed));
+}
+
+/** Result when libmad ran out of bytes: the unused rest of the buffer from
+ *  this_frame, or NeedMoreData when that rest is all of it (length) or
+ *  nothing. A rest of exactly 0x8000 reads as NeedMoreData too. */
+inline int32_t UnusedRestResult(int32_t length)
+{
+    const int32_t rest = static_cast<int32_t>(state.stream.bufend - state.stream.this_frame);
+    return (rest == length || rest == 0) ? 0x8000 : rest;
+}
+
+#endif

@@ -1,0 +1,23 @@
+#ifndef VORLIX_EQUALIZER_H
+#define VORLIX_EQUALIZER_H
+
+#include <cstdint>
+#include <mad.h>
+
+/** Band (0..9) of each of the 32 subbands. */
+extern const uint8_t subbandBand[32];
+
+/** dB to a 4.28 gain, capped at +18 dB, rounded to nearest. */
+mad_fixed_t DbToGain(double level);
+
+/** Fills the 32 eqGains of the decoder state from ten band levels plus a
+ *  preamp, all in dB. */
+void SetEqGains(const int8_t *bandSettings, int32_t preamp);
+
+/** Scales every subband sample of the frame by gain. */
+void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain);
+
+/** Scales subband sb of every sample of the frame by gains[sb]. */
+void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains);
+
+#endif

@@ -1,0 +1,35 @@
+// Fixed-point helpers for the 4.28 format of libmad's mad_fixed_t.
+#ifndef VORLIX_FIXEDMUL_H
+#define VORLIX_FIXEDMUL_H
+
+#include <cstdint>
+#include <mad.h>
+
+static_assert(MAD_F_ONE == 0x10000000, "libmad must use 28 fraction bits");
+static_assert((-2 >> 1) == -1, "right shifts of negative values must be arithmetic");
+static_assert(sizeof(mad_fixed_t) == 4, "mad_fixed_t must be 32 bits");
+
+constexpr mad_fixed_t fixedOne = 0x10000000;
+
+/** Clamps a 64-bit value to the 32-bit range. */
+inline int32_t Saturate32(int64_t v)
+{
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
+/** 32-bit sum and difference that stop at the limits instead of wrapping. */
+inline int32_t SatAdd(int32_t a, int32_t b) { return Saturate32(int64_t{a} + b); }
+inline int32_t SatSub(int32_t a, int32_t b) { return Saturate32(int64_t{a} - b); }
+
+/** 4.28 signal x times 4.28 gain y: x is rounded to 20 significant bits
+ *  (>> 12), y to 16 (>> 16), both halves upward; the product is 4.28 and
+ *  stops at the 32-bit limits instead of wrapping. The operands are not
+ *  interchangeable: the signal is always x. */
+inline int32_t FixedMul(int32_t x, int32_t y)
+{
+    const int64_t a = (int64_t{x} + 0x800) >> 12;
+    const int64_t b = (int64_t{y} + 0x8000) >> 16;
+    return Saturate32(a * b);
+}
+
+#endif

@@ -1,0 +1,14 @@
+#ifndef VORLIX_PCMOUTPUT_H
+#define VORLIX_PCMOUTPUT_H
+
+#include <cstdint>
+#include <mad.h>
+
+/** Quantises count samples per channel to little-endian 16-bit PCM with
+ *  error feedback (the residues of the decoder state), interleaved when right
+ *  is not null. Raises *clipPeak to the largest clipping excess. Returns the
+ *  bytes written: 2 * count (mono) or 4 * count (stereo). */
+int32_t WritePcm(uint8_t *out, uint32_t count, const mad_fixed_t *left,
+                 const mad_fixed_t *right, mad_fixed_t *clipPeak);
+
+#endif

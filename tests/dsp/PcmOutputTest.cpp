@@ -1,1 +1,135 @@
 #include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "dsp/PcmOutput.h"
+
+namespace {
+
+class PcmOutput : public ::testing::Test {
+protected:
+    void SetUp() override { ResetDecoder(); }
+
+    // One mono sample from the given residue: returns the 16-bit output.
+    int16_t One(int32_t sample, int32_t residue)
+    {
+        state.residueLeft = residue;
+        uint8_t out[2];
+        EXPECT_EQ(WritePcm(out, 1, &sample, nullptr, &peak), 2);
+        return static_cast<int16_t>(out[0] | (out[1] << 8));
+    }
+
+    mad_fixed_t peak = 0;
+};
+
+struct Case {
+    int32_t sample, residue;
+    int16_t output;
+    int32_t newResidue, peak;  // peak after, from 0
+};
+
+TEST_F(PcmOutput, EdgeTable)
+{
+    const Case cases[] = {
+        {0x0fffffff, 0, 32767, 0x1fff, 0},          // top of range
+        {0x10000000, 0, 32767, 0x2000, 1},          // just above: excess 1
+        {-0x10000000, 0, -32768, 0, 0},             // bottom of range
+        {-0x10000001, 0, -32768, -1, 1},            // just below
+        {0x1000, 0, 0, 0x1000, 0},                  // half a step
+        {0x1000, 0x1000, 1, 0, 0},
+        {-1, 0, -1, 0x1fff, 0},
+        {0x10010000, 0x7fff, 32767, 0x19fff, 0x18000},         // residue 0x7fff still counts
+        {0x10010000, 0x8000, 32767, 0x10018000 - 0x0fffe000, 0},   // residue too large to count
+        {-0x10010000, -0x8000, -32768, -0x18000, 0},
+        {-0x10010000, -0x7fff, -32768, -0x17fff, 0x17fff},
+        // a sum past 32 bits saturates and clips above, never wraps below
+        {0x40000000, 0x60000000, 32767, 0x7fffffff - 0x0fffe000, 0},
+        {-0x40000000, -0x60000000, -32768, INT32_MIN + 0x10000000, 0},
+    };
+    for (const Case &c : cases) {
+        peak = 0;
+        SCOPED_TRACE(::testing::Message() << std::hex << "sample 0x" << c.sample << " residue 0x" << c.residue);
+        EXPECT_EQ(One(c.sample, c.residue), c.output);
+        EXPECT_EQ(state.residueLeft, c.newResidue);
+        EXPECT_EQ(peak, c.peak);
+    }
+}
+
+TEST_F(PcmOutput, HalfStepAlternatesAndMinusOneRecursEvery8192)
+{
+    std::vector<int16_t> outs;
+    for (int i = 0; i < 6; ++i)
+        outs.push_back(One(0x1000, state.residueLeft));
+    EXPECT_EQ(outs, (std::vector<int16_t>{0, 1, 0, 1, 0, 1}));
+
+    state.residueLeft = 0;
+    std::vector<mad_fixed_t> in(8192 * 2 + 1, -1);
+    std::vector<uint8_t> out(in.size() * 2);
+    WritePcm(out.data(), static_cast<uint32_t>(in.size()), in.data(), nullptr, &peak);
+    for (size_t i = 0; i < in.size(); ++i) {
+        const int16_t v = static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8));
+        EXPECT_EQ(v, i % 8192 == 0 ? -1 : 0) << "sample " << i;
+    }
+}
+
+TEST_F(PcmOutput, ClipPeakKeepsTheLargestExcessOnly)
+{
+    // the residue a clip leaves is large, so the very next clip does not count
+    const mad_fixed_t in[4] = {0x10010000, 0x20000000, 0, 0x10000100};
+    uint8_t out[8];
+    WritePcm(out, 4, in, nullptr, &peak);
+    EXPECT_EQ(peak, 0x10001);
+    // a smaller excess later does not lower it
+    mad_fixed_t small = 0x10000010;
+    state.residueLeft = 0;
+    WritePcm(out, 1, &small, nullptr, &peak);
+    EXPECT_EQ(peak, 0x10001);
+}
+
+TEST_F(PcmOutput, StereoInterleavesLeftFirstLowByteFirst)
+{
+    state.residueRight = 0x123;
+    const mad_fixed_t left[2] = {0x2000 * 0x1234, -0x2000};
+    const mad_fixed_t right[2] = {-0x2000 * 2, 0x2000 * 0x7f};
+    uint8_t out[8];
+    EXPECT_EQ(WritePcm(out, 2, left, right, &peak), 8);
+    const uint8_t expected[8] = {0x34, 0x12, 0xfe, 0xff, 0xff, 0xff, 0x7f, 0x00};
+    EXPECT_EQ(0, memcmp(out, expected, 8));
+    EXPECT_EQ(state.residueLeft, 0);
+    EXPECT_EQ(state.residueRight, 0x123);
+}
+
+TEST_F(PcmOutput, MonoLeavesTheRightResidueAndZeroCountChangesNothing)
+{
+    state.residueRight = 0x777;
+    state.residueLeft = 0x55;
+    const mad_fixed_t in[1] = {0x7fffffff};
+    uint8_t out[4] = {0xaa, 0xaa, 0xaa, 0xaa};
+    EXPECT_EQ(WritePcm(out, 0, in, in, &peak), 0);
+    EXPECT_EQ(out[0], 0xaa);
+    EXPECT_EQ(state.residueLeft, 0x55);
+    EXPECT_EQ(peak, 0);
+    WritePcm(out, 1, in, nullptr, &peak);
+    EXPECT_EQ(state.residueRight, 0x777);
+    EXPECT_EQ(out[2], 0xaa);
+}
+
+TEST_F(PcmOutput, ErrorFeedbackContinuesAcrossCalls)
+{
+    std::vector<mad_fixed_t> in(1000);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<mad_fixed_t>((i * 2654435761u) % 0x30000000) - 0x18000000;
+    std::vector<uint8_t> whole(in.size() * 4), split(in.size() * 4);
+    WritePcm(whole.data(), 1000, in.data(), in.data(), &peak);
+    const int32_t left = state.residueLeft, right = state.residueRight;
+
+    state.residueLeft = state.residueRight = 0;
+    mad_fixed_t peak2 = 0;
+    WritePcm(split.data(), 333, in.data(), in.data(), &peak2);
+    WritePcm(split.data() + 333 * 4, 667, in.data() + 333, in.data() + 333, &peak2);
+    EXPECT_EQ(whole, split);
+    EXPECT_EQ(state.residueLeft, left);
+    EXPECT_EQ(state.residueRight, right);
+    EXPECT_EQ(peak, peak2);
+}
+
+} // namespace

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "dsp/FixedMul.h"
+
+namespace {
+
+// The product as the format defines it, where nothing overflows.
+int64_t Plain(int32_t x, int32_t y)
+{
+    return ((int64_t{x} + 0x800) >> 12) * ((int64_t{y} + 0x8000) >> 16);
+}
+
+TEST(FixedMul, MatchesThePlainProductWhereNothingOverflows)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    for (int i = 0; i < 200000; ++i) {
+        const int32_t x = static_cast<int32_t>(rng());
+        const int32_t y = static_cast<int32_t>(rng()) >> (rng() % 8);
+        const int64_t p = Plain(x, y);
+        if (p >= INT32_MIN && p <= INT32_MAX && x <= INT32_MAX - 0x800 && y <= INT32_MAX - 0x8000) {
+            ASSERT_EQ(FixedMul(x, y), p) << x << " * " << y;
+        }
+    }
+}
+
+TEST(FixedMul, RoundsEachOperandHalfUp)
+{
+    EXPECT_EQ(FixedMul(0x7ff, fixedOne), 0);
+    EXPECT_EQ(FixedMul(0x800, fixedOne), 0x1000);
+    EXPECT_EQ(FixedMul(-0x800, fixedOne), 0);
+    EXPECT_EQ(FixedMul(-0x801, fixedOne), -0x1000);
+    // the gain keeps 12 fraction bits: below 0x8000 it is zero
+    EXPECT_EQ(FixedMul(0x0fffffff, 0x7fff), 0);
+    EXPECT_EQ(FixedMul(0x10000000, 0x8000), 0x10000);
+    // the operands are not interchangeable
+    EXPECT_NE(FixedMul(0x12345, 0x10000000), FixedMul(0x10000000, 0x12345));
+}
+
+TEST(FixedMul, SaturatesInsteadOfFlippingSign)
+{
+    const int32_t gain18dB = 0x7f17af3b;
+    EXPECT_EQ(FixedMul(0x18000000, gain18dB), INT32_MAX);   // 1.5 x 7.9 would wrap negative
+    EXPECT_EQ(FixedMul(-0x18000000, gain18dB), INT32_MIN);
+    EXPECT_EQ(FixedMul(INT32_MAX, fixedOne), INT32_MAX);     // the rounding add must not wrap
+    EXPECT_EQ(FixedMul(INT32_MIN, fixedOne), INT32_MIN);
+    EXPECT_EQ(FixedMul(INT32_MIN, INT32_MIN), INT32_MAX);
+}
+
+} // namespace

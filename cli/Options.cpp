@@ -1,0 +1,230 @@
+#include "Options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const char *const usage =
+    "Usage: vorlix-decode [OPTIONS] INPUT [OUTPUT]\n"
+    "Decodes an MP3 stream (MPEG-1, MPEG-2 or MPEG-2.5 Layer III) to 16-bit PCM.\n"
+    "\n"
+    "INPUT is a file, or - for standard input. OUTPUT is a file, or - for standard\n"
+    "output; by default INPUT with its extension replaced by .wav (standard output\n"
+    "when INPUT is -).\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE     write to FILE (the same as giving OUTPUT)\n"
+    "  -r, --raw             write headerless little-endian PCM instead of WAV\n"
+    "  -T, --info            print the stream's format and tags; do not decode\n"
+    "  -s, --start TIME      start decoding TIME into the stream\n"
+    "  -t, --time DURATION   decode only DURATION of audio\n"
+    "  -R, --rate HZ         convert to HZ: 8000, 11025, 12000, 16000, 22050,\n"
+    "                        24000, 32000, 44100 or 48000\n"
+    "  -e, --eq B0,...,B9,PRE\n"
+    "                        equalizer: ten band levels (low to high) and a\n"
+    "                        preamp, whole dB from -128 to 127, capped at +18 in all\n"
+    "  -E, --eq-preset NAME  equalizer curve: flat, bass, treble, voice, loudness\n"
+    "  -q, --quiet           print nothing but errors\n"
+    "  -h, --help            print this help\n"
+    "  -V, --version         print the version\n"
+    "\n"
+    "TIME and DURATION are seconds (90, 12.5) or [HH:]MM:SS[.ddd] (1:30, 0:01:02.5).\n"
+    "\n"
+    "Exit status: 0 success, 1 bad options, 2 input unreadable or without MPEG\n"
+    "audio, 3 output not writable.\n";
+
+[[noreturn]] void Fail(const std::string &message)
+{
+    std::fprintf(stderr, "vorlix-decode: %s\nTry 'vorlix-decode --help'.\n", message.c_str());
+    std::exit(exitUsage);
+}
+
+bool ParseNumber(const std::string &text, double &value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(text.begin(), text.end(), '.') > 1 || text == ".")
+        return false;
+    value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(value);
+}
+
+bool ParseWhole(const std::string &text, long lo, long hi, long &value)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && value >= lo && value <= hi;
+}
+
+struct Preset {
+    const char *name;
+    int8_t bands[11];
+};
+
+const Preset presets[] = {
+    {"flat", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"bass", {6, 5, 4, 2, 0, 0, 0, 0, 0, 0, -4}},
+    {"treble", {0, 0, 0, 0, 0, 0, 1, 3, 5, 6, -4}},
+    {"voice", {-4, -2, 0, 2, 4, 4, 3, 1, -1, -3, -2}},
+    {"loudness", {5, 4, 2, 0, -1, -1, 0, 2, 4, 5, -3}},
+};
+
+} // namespace
+
+std::optional<double> ParseTime(const std::string &text)
+{
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ':');)
+        parts.push_back(part);
+    if (parts.empty() || parts.size() > 3 || text.back() == ':')
+        return std::nullopt;
+    double seconds = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        double v;
+        const bool last = i + 1 == parts.size();
+        if (!ParseNumber(parts[i], v) || (!last && parts[i].find('.') != std::string::npos))
+            return std::nullopt;
+        if (parts.size() > 1 && i > 0 && v >= 60)
+            return std::nullopt;
+        seconds = seconds * 60 + v;
+    }
+    return seconds;
+}
+
+bool ParseBands(const std::string &text, int8_t bands[11])
+{
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, ',');)
+        parts.push_back(part);
+    if (parts.size() != 11 || text.back() == ',')
+        return false;
+    for (size_t i = 0; i < 11; ++i) {
+        long v;
+        if (!ParseWhole(parts[i], -128, 127, v))
+            return false;
+        bands[i] = static_cast<int8_t>(v);
+    }
+    return true;
+}
+
+bool PresetBands(const std::string &name, int8_t bands[11])
+{
+    for (const Preset &p : presets) {
+        if (name == p.name) {
+            std::memcpy(bands, p.bands, 11);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SupportedRate(int32_t rate)
+{
+    for (int32_t r : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
+        if (r == rate)
+            return true;
+    return false;
+}
+
+Options ParseOptions(int argc, char **argv)
+{
+    static const option longOptions[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"raw", no_argument, nullptr, 'r'},
+        {"info", no_argument, nullptr, 'T'},
+        {"start", required_argument, nullptr, 's'},
+        {"time", required_argument, nullptr, 't'},
+        {"rate", required_argument, nullptr, 'R'},
+        {"eq", required_argument, nullptr, 'e'},
+        {"eq-preset", required_argument, nullptr, 'E'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    Options o;
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":o:rTs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
+        const std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case 'o':
+            o.output = arg;
+            break;
+        case 'r':
+            o.raw = true;
+            break;
+        case 'T':
+            o.info = true;
+            break;
+        case 's': {
+            const auto t = ParseTime(arg);
+            if (!t)
+                Fail("invalid start time '" + arg + "'");
+            o.start = *t;
+            break;
+        }
+        case 't': {
+            const auto t = ParseTime(arg);
+            if (!t)
+                Fail("invalid duration '" + arg + "'");
+            o.duration = *t;
+            break;
+        }
+        case 'R': {
+            long v;
+            if (!ParseWhole(arg, 1, 1000000, v) || !SupportedRate(static_cast<int32_t>(v)))
+                Fail("unsupported rate '" + arg + "'; supported rates: 8000, 11025, 12000, "
+                     "16000, 22050, 24000, 32000, 44100, 48000");
+            o.rate = static_cast<int32_t>(v);
+            break;
+        }
+        case 'e':
+            if (!ParseBands(arg, o.bands))
+                Fail("invalid equalizer '" + arg + "': give eleven whole dB values from -128 "
+                     "to 127, ten bands and a preamp, separated by commas");
+            o.eq = true;
+            break;
+        case 'E':
+            if (!PresetBands(arg, o.bands))
+                Fail("unknown equalizer preset '" + arg + "'; presets: flat, bass, treble, "
+                     "voice, loudness");
+            o.eq = true;
+            break;
+        case 'q':
+            o.quiet = true;
+            break;
+        case 'h':
+            std::fputs(usage, stdout);
+            std::exit(exitOk);
+        case 'V':
+            std::printf("vorlix-decode %s\n", VORLIX_VERSION);
+            std::exit(exitOk);
+        case ':':
+            Fail(std::string("option '") + argv[optind - 1] + "' needs a value");
+        default:
+            Fail(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
+    const int rest = argc - optind;
+    if (rest < 1)
+        Fail("no input given");
+    if (rest > 2 || (rest == 2 && !o.output.empty()))
+        Fail("too many arguments");
+    o.input = argv[optind];
+    if (rest == 2)
+        o.output = argv[optind + 1];
+    return o;
+}

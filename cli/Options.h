@@ -1,0 +1,45 @@
+// Command line of vorlix-decode.
+#ifndef VORLIX_CLI_OPTIONS_H
+#define VORLIX_CLI_OPTIONS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct Options {
+    std::string input;              // file name, or "-" for standard input
+    std::string output;             // file name, "-" for standard output, "" for the default
+    bool raw = false;               // headerless PCM instead of WAV
+    bool info = false;              // print the stream's format and stop
+    bool quiet = false;
+    double start = 0.0;             // seconds to skip before decoding
+    std::optional<double> duration; // seconds to decode
+    int32_t rate = 0;               // output rate asked for, 0: the stream's own
+    bool eq = false;
+    int8_t bands[11] = {};          // ten bands and a preamp, dB
+};
+
+enum ExitCode {
+    exitOk = 0,
+    exitUsage = 1,   // bad options or option values
+    exitInput = 2,   // input unreadable, or no MPEG audio in it
+    exitOutput = 3,  // output cannot be written
+};
+
+/** Parses the command line. On --help or --version prints and exits 0; on an
+ *  error prints it and exits with exitUsage. */
+Options ParseOptions(int argc, char **argv);
+
+/** Seconds as "12", "12.5" or [HH:]MM:SS[.ddd]; nullopt when malformed. */
+std::optional<double> ParseTime(const std::string &text);
+
+/** Eleven comma-separated whole dB values in -128..127; false when malformed. */
+bool ParseBands(const std::string &text, int8_t bands[11]);
+
+/** Band settings of a named equalizer curve; false when there is none. */
+bool PresetBands(const std::string &name, int8_t bands[11]);
+
+/** The output rates the decoder converts to. */
+bool SupportedRate(int32_t rate);
+
+#endif

@@ -94,11 +94,14 @@ std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
 
 namespace {
 
-int16_t OutputOne(int32_t s, int32_t &residue)
+int16_t OutputOne(int32_t s, int32_t &residue, int32_t &peak)
 {
     int64_t a = int64_t{s} + residue;
     a = std::clamp<int64_t>(a, INT32_MIN, INT32_MAX);
     const int64_t v = std::clamp<int64_t>(a, -0x10000000, 0x0fffffff);
+    const int64_t excess = a > v ? a - v : v - a;
+    if (excess > peak && residue < 0x8000 && residue > -0x8000)
+        peak = static_cast<int32_t>(excess);
     const int64_t q = v - (v & 0x1fff);  // floor to a multiple of 0x2000
     residue = static_cast<int32_t>(a - q);
     return static_cast<int16_t>(q / 0x2000);
@@ -106,19 +109,21 @@ int16_t OutputOne(int32_t s, int32_t &residue)
 
 } // namespace
 
-void ReferenceOutput::Write(Bytes &out, const std::vector<int32_t> &left,
-                            const std::vector<int32_t> *right)
+int32_t ReferenceOutput::Write(Bytes &out, const std::vector<int32_t> &left,
+                               const std::vector<int32_t> *right)
 {
+    int32_t peak = 0;
     for (size_t i = 0; i < left.size(); ++i) {
-        const int16_t l = OutputOne(left[i], residue[0]);
+        const int16_t l = OutputOne(left[i], residue[0], peak);
         out.push_back(static_cast<uint8_t>(l & 0xff));
         out.push_back(static_cast<uint8_t>((l >> 8) & 0xff));
         if (right) {
-            const int16_t r = OutputOne((*right)[i], residue[1]);
+            const int16_t r = OutputOne((*right)[i], residue[1], peak);
             out.push_back(static_cast<uint8_t>(r & 0xff));
             out.push_back(static_cast<uint8_t>((r >> 8) & 0xff));
         }
     }
+    return peak;
 }
 
 std::vector<size_t> FrameOffsets(const Bytes &stream)

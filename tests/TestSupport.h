@@ -42,10 +42,11 @@ struct ReferenceFrame {
 };
 std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &stream);
 
-/** The output rule, written out plainly: error feedback, clipping, 16 bits. */
+/** The output rule, written out plainly: error feedback, clipping, 16 bits.
+ *  Write returns the largest clipping excess that counts (see WritePcm). */
 struct ReferenceOutput {
     int32_t residue[2] = {0, 0};
-    void Write(Bytes &out, const std::vector<int32_t> &left, const std::vector<int32_t> *right);
+    int32_t Write(Bytes &out, const std::vector<int32_t> &left, const std::vector<int32_t> *right);
 };
 
 /** Offsets of the Layer III frame headers of a clean stream. */

@@ -23,17 +23,6 @@ int32_t FailureResult(int32_t length)
     }
 }
 
-// Lowers masterGain after a frame that clipped: gain / (1 + clipPeak * clipReduction).
-void UpdateGain(mad_fixed_t clipPeak)
-{
-    const int32_t k = static_cast<int32_t>(
-        static_cast<uint32_t>(FixedMul(clipPeak, state.clipReduction)) + uint32_t{0x10000000});
-    const double x = static_cast<double>(state.masterGain) * 3.725290298461914e-09;
-    const double y = static_cast<double>(k) * 3.725290298461914e-09;
-    const double z = x / y * 268435456.0 + 0.5;
-    state.masterGain = static_cast<mad_fixed_t>(z);
-}
-
 // Converted channel blocks of one frame; empty when the frame goes out at
 // its own rate (no conversion asked for, a rate outside the table, or no
 // memory).
@@ -117,6 +106,6 @@ extern "C" VORLIX_API int32_t DecompressAudio(const uint8_t *data, int32_t lengt
     *outBytes = WritePcm(outBuffer, count, left, right, &clipPeak);
 
     if (state.eqEnabled)
-        UpdateGain(clipPeak);
+        UpdateMasterGain(clipPeak);
     return 0;
 }

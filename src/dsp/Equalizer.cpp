@@ -44,3 +44,14 @@ void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains)
             for (int sb = 0; sb < 32; ++sb)
                 frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gains[sb]);
 }
+
+void UpdateMasterGain(mad_fixed_t clipPeak)
+{
+    constexpr double toUnit = 3.725290298461914e-09;  // 2^-28
+    const int32_t k = static_cast<int32_t>(
+        static_cast<uint32_t>(FixedMul(clipPeak, state.clipReduction)) + uint32_t{0x10000000});
+    const double x = static_cast<double>(state.masterGain) * toUnit;
+    const double y = static_cast<double>(k) * toUnit;
+    const double z = x / y * 268435456.0 + 0.5;
+    state.masterGain = static_cast<mad_fixed_t>(z);
+}

@@ -167,6 +167,25 @@ TEST_F(Host, AFailedWriteRemovesThePartialFile)
     EXPECT_FALSE(Exists(out));
 }
 
+TEST_F(Host, EqualizerOptions)
+{
+    const std::string in = data + "/mpeg1-44100-stereo.mp3";
+    ASSERT_EQ(Shell(host + " -q --raw --eq 6,5,4,2,0,0,0,0,0,0,-4 " + in + " " + dir + "/eq.raw"), 0);
+    ASSERT_EQ(Shell(host + " -q --raw --eq-preset bass " + in + " " + dir + "/bass.raw"), 0);
+    ResetDecoder();
+    const int8_t bands[11] = {6, 5, 4, 2, 0, 0, 0, 0, 0, 0, -4};
+    Init(1, bands);
+    const Bytes expected = DecodeStream(ReadFixture("mpeg1-44100-stereo.mp3"), 4096, false).pcm;
+    EXPECT_EQ(ReadFile(dir + "/eq.raw"), expected);
+    EXPECT_EQ(ReadFile(dir + "/bass.raw"), expected);
+
+    for (const char *bad : {"1,2,3", "0,0,0,0,0,0,0,0,0,0,128", "0,0,0,0,0,0,0,0,0,0,x",
+                            "0,0,0,0,0,0,0,0,0,0,0,0", "0,0,0,0,0,0,0,0,0,0,"})
+        EXPECT_EQ(Shell(host + " -q --eq " + bad + " " + in + " " + dir + "/x.wav"), 1) << bad;
+    EXPECT_EQ(Shell(host + " -q --eq-preset disco " + in + " " + dir + "/x.wav"), 1);
+    EXPECT_FALSE(Exists(dir + "/x.wav"));
+}
+
 TEST_F(Host, InfoPrintsFormatAndTags)
 {
     const std::string out = dir + "/info.txt";

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/DecoderState.h"
+#include "platform/Platform.h"
 #include "vorlix.h"
 
 using Bytes = std::vector<uint8_t>;

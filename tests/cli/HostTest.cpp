@@ -167,6 +167,23 @@ TEST_F(Host, AFailedWriteRemovesThePartialFile)
     EXPECT_FALSE(Exists(out));
 }
 
+TEST_F(Host, RateOptionConvertsAndLabelsTheWav)
+{
+    const std::string name = "mpeg25-8000-stereo.mp3";
+    ASSERT_EQ(Shell(host + " -q --rate 48000 " + data + "/" + name + " " + dir + "/up.wav"), 0);
+    const Bytes wav = ReadFile(dir + "/up.wav");
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(Le32(wav, 24), 48000u);
+    EXPECT_EQ(Le32(wav, 28), 48000u * 4);
+    const Bytes stream = ReadFixture(name);
+    ResetDecoder();
+    int32_t rate = 48000, channels, bitRate;
+    uint16_t t[3][200] = {};
+    ASSERT_EQ(GetHeaderInfo(stream.data(), static_cast<int32_t>(stream.size()), &rate, &channels,
+                            &bitRate, t[0], t[1], t[2]), 0);
+    EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), DecodeStream(stream, 4096).pcm);
+}
+
 TEST_F(Host, EqualizerOptions)
 {
     const std::string in = data + "/mpeg1-44100-stereo.mp3";

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <mad.h>
 
+#include "vorlix.h"
+
 struct DecoderState {
     // control
     int32_t idle = 1;       // objects to be initialised by the next Init; no buffer yet
@@ -66,7 +68,7 @@ inline int32_t StreamPosition()
 inline int32_t UnusedRestResult(int32_t length)
 {
     const int32_t rest = static_cast<int32_t>(state.stream.bufend - state.stream.this_frame);
-    return (rest == length || rest == 0) ? 0x8000 : rest;
+    return (rest == length || rest == 0) ? int32_t{NeedMoreData} : rest;
 }
 
 #endif

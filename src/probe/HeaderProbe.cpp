@@ -21,7 +21,8 @@ extern "C" VORLIX_API int32_t GetHeaderInfo(const uint8_t *data, int32_t length,
 {
     EnsureObjects();
     state.resampleEnabled = 0;
-    mad_stream_buffer(&state.stream, data, length > 0 ? static_cast<unsigned long>(length) : 0);
+    const bool usable = data != nullptr && length > 0;
+    mad_stream_buffer(&state.stream, data, usable ? static_cast<unsigned long>(length) : 0);
 
     while (mad_frame_decode(&state.frame, &state.stream) == -1) {
         if (PassOver(state.stream.error)) {

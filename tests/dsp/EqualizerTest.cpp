@@ -177,6 +177,12 @@ TEST_F(Equalizer, SwitchedOnWithoutBandsIsSilentAndSwitchedOffDoesNothing)
     const Decoded off = DecodeStream(stream, 4096, false);
     EXPECT_EQ(off.pcm, plain.pcm);
     EXPECT_EQ(state.masterGain, 0x00100000);
+
+    // frames that clip do not lower the gain while switched off
+    ResetDecoder();
+    Init(0, nullptr);
+    DecodeStream(ReadFixture("loud-clipping.mp3"), 4096, false);
+    EXPECT_EQ(state.masterGain, 0x10000000);
 }
 
 // Loud audio with the equalizer on: the master gain falls after every frame

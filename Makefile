@@ -1,10 +1,12 @@
 # The two everyday commands: `make demo` and `make check`.
 BUILD ?= build
 SAN_BUILD ?= build-san
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build check test test-san demo fixtures clean
+.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck clean
 
 all: build
 
@@ -31,9 +33,21 @@ demo: build
 	$(BUILD)/cli/vorlix-decode examples/sample.mp3 $(BUILD)/sample.wav
 	@echo "wrote $(BUILD)/sample.wav"
 
+# libFuzzer targets (clang), FUZZ_SECONDS each, then a replay of the corpus
+fuzz:
+	scripts/bootstrap clang libclang-rt-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DVORLIX_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# the host under valgrind memcheck, with each option
+memcheck: build
+	scripts/memcheck $(BUILD)
+
 # regenerates tests/data/ and examples/sample.mp3 (committed; needs lame)
 fixtures: bootstrap
 	scripts/make-fixtures
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -3,10 +3,11 @@ BUILD ?= build
 SAN_BUILD ?= build-san
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck clean
+.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check clean
 
 all: build
 
@@ -40,6 +41,13 @@ fuzz:
 		-DVORLIX_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# installs into a staging folder and builds examples/host.c against it
+install-check: build
+	scripts/install-check $(BUILD)
 
 # the host under valgrind memcheck, with each option
 memcheck: build

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -201,6 +202,28 @@ TEST_F(Host, EqualizerOptions)
         EXPECT_EQ(Shell(host + " -q --eq " + bad + " " + in + " " + dir + "/x.wav"), 1) << bad;
     EXPECT_EQ(Shell(host + " -q --eq-preset disco " + in + " " + dir + "/x.wav"), 1);
     EXPECT_FALSE(Exists(dir + "/x.wav"));
+}
+
+TEST_F(Host, ManPageNamesEveryOptionOfTheHelp)
+{
+    ASSERT_EQ(Shell(host + " --help > " + dir + "/help.txt"), 0);
+    const Bytes help = ReadFile(dir + "/help.txt");
+    const Bytes man = ReadFile(VORLIX_MANPAGE);
+    std::string page;
+    for (size_t i = 0; i < man.size(); ++i)  // roff escapes the dashes: "\-"
+        if (!(man[i] == '\\' && i + 1 < man.size() && man[i + 1] == '-'))
+            page += static_cast<char>(man[i]);
+    const std::string text(help.begin(), help.end());
+    const std::regex option("(--?[a-zA-Z][a-z-]*)");
+    int count = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
+        if (text[static_cast<size_t>(it->position())] == '-' && it->position() > 0 &&
+            std::isalnum(static_cast<unsigned char>(text[static_cast<size_t>(it->position()) - 1])))
+            continue;  // a hyphen inside a word
+        EXPECT_NE(page.find(it->str()), std::string::npos) << it->str();
+        ++count;
+    }
+    EXPECT_GT(count, 20);
 }
 
 TEST_F(Host, InfoPrintsFormatAndTags)

@@ -1,0 +1,33 @@
+# Installation: the library with its soname links and header, pkg-config and
+# CMake package files (both relocatable), the host and its man page.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS vorlix EXPORT VorlixTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT VorlixTargets NAMESPACE Vorlix::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlix)
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VorlixConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/VorlixConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlix)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/VorlixConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VorlixConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/VorlixConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlix)
+
+file(RELATIVE_PATH VORLIX_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/vorlix.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vorlix.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vorlix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+if(TARGET vorlix-decode)
+  install(TARGETS vorlix-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vorlix-decode.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# the installed host finds the installed library wherever the prefix is
+if(TARGET vorlix-decode)
+  set_target_properties(vorlix-decode PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+endif()

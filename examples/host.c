@@ -1,0 +1,88 @@
+/* A minimal Vorlix host: probes an MP3 file, decodes it through the calling
+ * protocol and writes raw 16-bit PCM.  Usage: host INPUT.mp3 OUTPUT.pcm */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <vorlix.h>
+
+#define CHUNK 65536
+
+static uint8_t buffer[CHUNK * 4];
+static uint8_t pcm[VORLIX_MAX_OUTPUT_BYTES];
+
+/* Appends up to CHUNK bytes after the `kept` bytes at the front of buffer;
+ * after the end of the file, 8 zero bytes once so that the last frame decodes. */
+static size_t Fill(FILE *in, size_t kept, int *padded)
+{
+    size_t room = sizeof buffer - kept < CHUNK ? sizeof buffer - kept : CHUNK;
+    size_t got = fread(buffer + kept, 1, room, in);
+    if (got == 0 && !*padded && kept + 8 <= sizeof buffer) {
+        memset(buffer + kept, 0, 8);
+        got = 8;
+        *padded = 1;
+    }
+    return kept + got;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s INPUT.mp3 OUTPUT.pcm\n", argv[0]);
+        return 1;
+    }
+    FILE *in = fopen(argv[1], "rb"), *out = fopen(argv[2], "wb");
+    if (!in || !out) {
+        perror("open");
+        return 1;
+    }
+
+    /* 1. Probe: after NeedMoreData the next bytes, after a count n the last
+     *    n bytes of this buffer followed by more. */
+    int32_t rate = 0, channels = 0, bitRate = 0, r;
+    uint16_t title[VORLIX_TEXT_UNITS] = {0}, artist[VORLIX_TEXT_UNITS] = {0}, album[VORLIX_TEXT_UNITS] = {0};
+    size_t length = 0;
+    int padded = 0;
+    for (;;) {
+        size_t filled = Fill(in, length, &padded);
+        if (filled == length) {
+            fprintf(stderr, "no MPEG audio found\n");
+            return 2;
+        }
+        r = GetHeaderInfo(buffer, (int32_t)filled, &rate, &channels, &bitRate, title, artist, album);
+        if (r == 0)
+            break;
+        length = r == NeedMoreData ? 0 : (size_t)r;
+        memmove(buffer, buffer + filled - length, length);
+    }
+    fprintf(stderr, "%d Hz, %d channel(s), %d bit/s\n", rate, channels, bitRate);
+
+    /* 2. Open, equalizer off. */
+    Init(0, NULL);
+
+    /* 3. Decode from the start of the file, one frame per call. */
+    rewind(in);
+    padded = 0;
+    length = 0;
+    uint32_t base = 0; /* stream position of buffer[0] */
+    for (;;) {
+        size_t filled = Fill(in, length, &padded);
+        if (filled == length)
+            break; /* nothing new: the end */
+        int32_t bytes = 0, position = (int32_t)base;
+        r = DecompressAudio(buffer, (int32_t)filled, pcm, 0, &bytes, &position);
+        while (r == 0) { /* bytes is 0 when a damaged frame was dropped */
+            fwrite(pcm, 1, (size_t)bytes, out);
+            r = DecompressAudio(NULL, (int32_t)filled, pcm, 0, &bytes, &position);
+        }
+        /* NeedMoreData or a count: keep what lies from the reported position on */
+        size_t used = (uint32_t)position - base;
+        length = filled - used;
+        memmove(buffer, buffer + used, length);
+        base = (uint32_t)position;
+    }
+
+    /* 5. Close. */
+    Exit();
+    fclose(in);
+    return fclose(out) == 0 ? 0 : 1;
+}

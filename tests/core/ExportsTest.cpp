@@ -1,0 +1,66 @@
+// The shared library exports exactly the names of its export list.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+
+namespace {
+
+// The C names and the C++ signatures listed in the linker's export list.
+void ReadExportList(std::set<std::string> &cNames, std::set<std::string> &cxxNames)
+{
+    std::ifstream map(VORLIX_EXPORT_MAP);
+    std::string line;
+    bool global = false;
+    while (std::getline(map, line)) {
+        if (line.find("global:") != std::string::npos)
+            global = true;
+        else if (line.find("local:") != std::string::npos)
+            global = false;
+        std::smatch m;
+        if (global && std::regex_match(line, m, std::regex(R"(\s*([A-Za-z_]\w*);\s*)")))
+            cNames.insert(m[1]);
+        else if (global && std::regex_match(line, m, std::regex(R"re(\s*"(.*)";\s*)re")))
+            cxxNames.insert(m[1]);
+    }
+}
+
+TEST(Exports, EveryListedNameIsThereAndNothingElse)
+{
+    std::set<std::string> cNames, cxxNames;
+    ReadExportList(cNames, cxxNames);
+    EXPECT_EQ(cNames, (std::set<std::string>{"Init", "Exit", "SeekStart", "SeekEnd", "DecompressAudio",
+                                             "GetHeaderInfo"}));
+    EXPECT_EQ(cxxNames.size(), 2u);
+
+    void *library = dlopen(VORLIX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const std::string &name : cNames)
+        EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
+    for (const char *mangled : {"_ZN7CVorlixC1Ev", "_ZN7CVorlixaSERKS_"})
+        EXPECT_NE(dlsym(library, mangled), nullptr) << mangled;
+    EXPECT_EQ(dlsym(library, "WritePcm"), nullptr);
+    EXPECT_EQ(dlsym(library, "state"), nullptr);
+    dlclose(library);
+
+    // the dynamic symbol table holds those and nothing more
+    FILE *nm = popen("nm -D --defined-only " VORLIX_LIBRARY, "r");
+    ASSERT_NE(nm, nullptr);
+    std::set<std::string> defined;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, nm)) {
+        std::string s(buffer);
+        s = s.substr(s.find_last_of(' ') + 1);
+        s.erase(s.find_last_not_of("\n") + 1);
+        defined.insert(s);
+    }
+    pclose(nm);
+    std::set<std::string> expected = cNames;
+    expected.insert({"_ZN7CVorlixC1Ev", "_ZN7CVorlixC2Ev", "_ZN7CVorlixaSERKS_"});
+    EXPECT_EQ(defined, expected);
+}
+
+} // namespace

@@ -1,9 +1,9 @@
 // The shared library exports exactly the names of its export list.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <dlfcn.h>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -20,11 +20,15 @@ void ReadExportList(std::set<std::string> &cNames, std::set<std::string> &cxxNam
             global = true;
         else if (line.find("local:") != std::string::npos)
             global = false;
-        std::smatch m;
-        if (global && std::regex_match(line, m, std::regex(R"(\s*([A-Za-z_]\w*);\s*)")))
-            cNames.insert(m[1]);
-        else if (global && std::regex_match(line, m, std::regex(R"re(\s*"(.*)";\s*)re")))
-            cxxNames.insert(m[1]);
+        const size_t first = line.find_first_not_of(" \t");
+        const size_t semicolon = line.find(';');
+        if (!global || first == std::string::npos || semicolon == std::string::npos)
+            continue;
+        const std::string entry = line.substr(first, semicolon - first);
+        if (entry.front() == '"')
+            cxxNames.insert(entry.substr(1, entry.size() - 2));
+        else if (std::isalpha(static_cast<unsigned char>(entry.front())))
+            cNames.insert(entry);
     }
 }
 

@@ -4,10 +4,11 @@ SAN_BUILD ?= build-san
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
+ARCH ?= armhf
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check clean
+.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean
 
 all: build
 
@@ -49,6 +50,17 @@ install: build
 install-check: build
 	scripts/install-check $(BUILD)
 
+# cross-build for ARCH (armhf or arm64) and run the tests under qemu-user
+cross:
+	@case "$(ARCH)" in armhf) triplet=arm-linux-gnueabihf ;; arm64) triplet=aarch64-linux-gnu ;; \
+	  *) echo "ARCH must be armhf or arm64" >&2; exit 1 ;; esac; \
+	scripts/bootstrap g++-$$triplet qemu-user
+	[ -f build-sysroot-$(ARCH)/usr/include/mad.h ] || scripts/make-sysroot $(ARCH) build-sysroot-$(ARCH)
+	cmake -S . -B build-$(ARCH) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/$(ARCH).cmake -DVORLIX_SYSROOT=$(CURDIR)/build-sysroot-$(ARCH)
+	cmake --build build-$(ARCH) -j$(JOBS)
+	ctest --test-dir build-$(ARCH) --output-on-failure -j$(JOBS)
+
 # the host under valgrind memcheck, with each option
 memcheck: build
 	scripts/memcheck $(BUILD)
@@ -58,4 +70,4 @@ fixtures: bootstrap
 	scripts/make-fixtures
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-sysroot-*

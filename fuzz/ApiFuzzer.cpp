@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int32_t request = requests[c.Next() & 15];
     const uint8_t eq = c.Next();
     int8_t bands[11];
-    for (auto &b : bands)
-        b = static_cast<int8_t>(c.Next());
+    for (size_t i = 0; i < sizeof bands; ++i)
+        bands[i] = static_cast<int8_t>(c.Next());
     const uint8_t seekAt = c.Next();
     const uint8_t oddCalls = c.Next();
     const uint8_t seekTo = c.Next();

@@ -8,7 +8,7 @@ ARCH ?= armhf
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean
+.PHONY: bench all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean
 
 all: build
 
@@ -49,6 +49,11 @@ install: build
 # installs into a staging folder and builds examples/host.c against it
 install-check: build
 	scripts/install-check $(BUILD)
+
+# speed against the bare libmad loop, on 60 s streams made on first use
+bench: build
+	bench/make-streams $(BUILD)/bench-streams
+	$(BUILD)/bench/vorlix_bench $(BUILD)/bench-streams/*.mp3
 
 # cross-build for ARCH (armhf or arm64) and run the tests under qemu-user
 cross:

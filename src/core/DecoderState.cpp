@@ -2,6 +2,7 @@
 
 #include "dsp/Equalizer.h"
 #include "dsp/FixedMul.h"
+#include "platform/Platform.h"
 #include "vorlix.h"
 
 constinit DecoderState state;
@@ -21,6 +22,17 @@ void InitObjects()
 }
 
 } // namespace
+
+void ReleaseConversion()
+{
+    PlatformFree(state.convertLeft);
+    PlatformFree(state.convertRight);
+    PlatformFree(state.plan.index);
+    PlatformFree(state.plan.fraction);
+    state.convertLeft = state.convertRight = nullptr;
+    state.convertCapacity = 0;
+    state.plan = ResamplePlan{};
+}
 
 void EnsureObjects()
 {
@@ -45,6 +57,7 @@ extern "C" VORLIX_API void Exit(void)
 {
     mad_frame_finish(&state.frame);
     mad_stream_finish(&state.stream);
+    ReleaseConversion();
     // Fresh objects rather than finished ones: libmad's finish keeps the
     // reservoir length while dropping the reservoir, so a later decode on
     // finished objects would read uninitialised main data.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mad.h>
 
+#include "dsp/Resampler.h"
 #include "vorlix.h"
 
 struct DecoderState {
@@ -39,6 +40,13 @@ struct DecoderState {
     int32_t tagOutstanding = 0;
     uint8_t *tagBuffer = nullptr;
 
+    // conversion blocks and the plan of the last ratio and frame length, kept
+    // from frame to frame and released by Exit
+    mad_fixed_t *convertLeft = nullptr;
+    mad_fixed_t *convertRight = nullptr;
+    uint32_t convertCapacity = 0;  // samples each
+    ResamplePlan plan;
+
     // Zeroed libmad objects behave as initialised ones except for a bit
     // pointer; they are initialised properly on first use.
     bool objectsReady = false;
@@ -48,6 +56,9 @@ extern DecoderState state;
 
 /** Initialises the libmad objects once if nothing has done so since load. */
 void EnsureObjects();
+
+/** Releases the conversion blocks and plan. */
+void ReleaseConversion();
 
 /** Stream position of this_frame within the current buffer. */
 inline int32_t FrameOffset()

@@ -23,40 +23,51 @@ int32_t FailureResult(int32_t length)
     }
 }
 
-// Converted channel blocks of one frame; empty when the frame goes out at
-// its own rate (no conversion asked for, a rate outside the table, or no
-// memory).
-struct Converted {
-    mad_fixed_t *left = nullptr;
-    mad_fixed_t *right = nullptr;
-    int32_t count = 0;
-
-    ~Converted()
-    {
-        PlatformFree(left);
-        PlatformFree(right);
+// Blocks of room for samples per channel (and a plan of that many outputs),
+// grown when a frame needs more and kept for the next frames; false when they
+// cannot be had.
+bool ConversionBlocks(uint32_t samples)
+{
+    if (samples <= state.convertCapacity)
+        return true;
+    ReleaseConversion();
+    const size_t bytes = size_t{samples} * sizeof(mad_fixed_t);
+    state.convertLeft = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
+    state.convertRight = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
+    state.plan.index = static_cast<int32_t *>(PlatformAlloc(bytes));
+    state.plan.fraction = static_cast<uint32_t *>(PlatformAlloc(bytes));
+    if (!state.convertLeft || !state.convertRight || !state.plan.index || !state.plan.fraction) {
+        ReleaseConversion();
+        return false;
     }
-};
+    state.convertCapacity = samples;
+    return true;
+}
 
-bool Convert(const mad_pcm &pcm, Converted &blocks)
+// Converts each channel of the frame as a fresh converter does, into the
+// blocks; returns the converted count, or -1 when the frame goes out at its
+// own rate (a rate outside the table, or no memory for the blocks).
+int32_t Convert(const mad_pcm &pcm)
 {
     Resampler resampler;
-    if (ResamplerInit(&resampler, pcm.samplerate, static_cast<uint32_t>(state.targetRate)) != 0)
-        return false;
-    const size_t bytes = size_t{ResampleBound(&resampler, pcm.length)} * sizeof(mad_fixed_t);
-    blocks.left = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
-    if (pcm.channels != 1)
-        blocks.right = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
-    if (blocks.left == nullptr || (pcm.channels != 1 && blocks.right == nullptr))
-        return false;
-
+    if (ResamplerInit(&resampler, pcm.samplerate, static_cast<uint32_t>(state.targetRate)) != 0 ||
+        !ConversionBlocks(ResampleBound(&resampler, pcm.length)))
+        return -1;
     const int32_t length = pcm.length;
-    blocks.count = Resample(&resampler, length, pcm.samples[0], blocks.left);
-    if (pcm.channels != 1) {
-        ResamplerInit(&resampler, pcm.samplerate, static_cast<uint32_t>(state.targetRate));
-        blocks.count = Resample(&resampler, length, pcm.samples[1], blocks.right);
+    if (resampler.ratio == fixedOne || length < 2) {
+        int32_t count = Resample(&resampler, length, pcm.samples[0], state.convertLeft);
+        if (pcm.channels != 1)
+            count = Resample(&resampler, length, pcm.samples[1], state.convertRight);
+        return count;
     }
-    return true;
+    // every channel of every frame starts from a fresh record, so where the
+    // outputs fall depends only on the ratio and the length
+    if (state.plan.ratio != resampler.ratio || state.plan.count != length)
+        MakeResamplePlan(&state.plan, resampler.ratio, length);
+    int32_t count = ResampleByPlan(&state.plan, pcm.samples[0], state.convertLeft);
+    if (pcm.channels != 1)
+        count = ResampleByPlan(&state.plan, pcm.samples[1], state.convertRight);
+    return count;
 }
 
 } // namespace
@@ -85,22 +96,22 @@ extern "C" VORLIX_API int32_t DecompressAudio(const uint8_t *data, int32_t lengt
         return FailureResult(length);
     }
 
-    if (state.eqEnabled) {
-        ApplyMasterGain(&state.frame, state.masterGain);
-        ApplyEqGains(&state.frame, state.eqGains);
-    }
+    if (state.eqEnabled)
+        ApplyGains(&state.frame, state.masterGain, state.eqGains);
 
     mad_synth_frame(&state.synth, &state.frame);
     const mad_pcm &pcm = state.synth.pcm;
 
-    Converted blocks;
     const mad_fixed_t *left = pcm.samples[0];
     const mad_fixed_t *right = pcm.channels == 1 ? nullptr : pcm.samples[1];
     uint32_t count = pcm.length;
-    if (state.resampleEnabled && Convert(pcm, blocks)) {
-        left = blocks.left;
-        right = blocks.right;
-        count = static_cast<uint32_t>(blocks.count);
+    if (state.resampleEnabled) {
+        const int32_t converted = Convert(pcm);
+        if (converted >= 0) {
+            left = state.convertLeft;
+            right = pcm.channels == 1 ? nullptr : state.convertRight;
+            count = static_cast<uint32_t>(converted);
+        }
     }
 
     *outBytes = WritePcm(outBuffer, count, left, right, &clipPeak);

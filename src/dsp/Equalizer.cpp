@@ -25,24 +25,64 @@ void SetEqGains(const int8_t *bandSettings, int32_t preamp)
     }
 }
 
+namespace {
+
+// The subband samples a frame uses: its channels, and rows below its count,
+// as one run of rows of 32 (channel 1's rows follow channel 0's 36).
+struct Rows {
+    int channels, count;
+    explicit Rows(const mad_frame *frame)
+        : channels(MAD_NCHANNELS(&frame->header)), count(MAD_NSBSAMPLES(&frame->header))
+    {
+    }
+};
+
+VORLIX_VECTOR_CLONES
+void ScaleRows(mad_fixed_t (*rows)[32], int count, const FixedGain &master, const FixedGain *band)
+{
+    for (int row = 0; row < count; ++row)
+        for (int sb = 0; sb < 32; ++sb)
+            rows[row][sb] = band[sb](master(rows[row][sb]));
+}
+
+} // namespace
+
 void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain)
 {
-    const int channels = MAD_NCHANNELS(&frame->header);
-    const int rows = MAD_NSBSAMPLES(&frame->header);
-    for (int ch = 0; ch < channels; ++ch)
-        for (int row = 0; row < rows; ++row)
+    const Rows rows(frame);
+    for (int ch = 0; ch < rows.channels; ++ch)
+        for (int row = 0; row < rows.count; ++row)
             for (int sb = 0; sb < 32; ++sb)
                 frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gain);
 }
 
 void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains)
 {
-    const int channels = MAD_NCHANNELS(&frame->header);
-    const int rows = MAD_NSBSAMPLES(&frame->header);
-    for (int ch = 0; ch < channels; ++ch)
-        for (int row = 0; row < rows; ++row)
+    const Rows rows(frame);
+    for (int ch = 0; ch < rows.channels; ++ch)
+        for (int row = 0; row < rows.count; ++row)
             for (int sb = 0; sb < 32; ++sb)
                 frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gains[sb]);
+}
+
+void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains)
+{
+    const FixedGain master(gain);
+    FixedGain band[32];
+    bool valid = master.Valid();
+    for (int sb = 0; sb < 32; ++sb) {
+        band[sb] = FixedGain(gains[sb]);
+        valid &= band[sb].Valid();
+    }
+    if (!valid) {  // negative gains are never set up; keep the plain passes for them
+        ApplyMasterGain(frame, gain);
+        ApplyEqGains(frame, gains);
+        return;
+    }
+    // each product rounds on its own, exactly as two passes in a row
+    const Rows rows(frame);
+    for (int ch = 0; ch < rows.channels; ++ch)
+        ScaleRows(frame->sbsample[ch], rows.count, master, band);
 }
 
 void UpdateMasterGain(mad_fixed_t clipPeak)

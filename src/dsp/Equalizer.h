@@ -20,6 +20,9 @@ void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain);
 /** Scales subband sb of every sample of the frame by gains[sb]. */
 void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains);
 
+/** ApplyMasterGain then ApplyEqGains in one sweep, with the same result. */
+void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains);
+
 /** Lowers masterGain after a frame whose largest clipping excess was
  *  clipPeak: gain / (1 + clipPeak * clipReduction), rounded. */
 void UpdateMasterGain(mad_fixed_t clipPeak);

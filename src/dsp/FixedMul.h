@@ -32,4 +32,37 @@ inline int32_t FixedMul(int32_t x, int32_t y)
     return Saturate32(a * b);
 }
 
+/** FixedMul with its gain operand prepared once for many signal values: the
+ *  same results, in a form that vectorises (32-bit lanes, no 64-bit product).
+ *  For a gain whose rounded value b is non-negative; Valid() says so. */
+struct FixedGain {
+    int32_t b = 0;           // (y + 0x8000) >> 16
+    int32_t hi = INT32_MAX;  // largest rounded x whose product with b fits in 32 bits
+    int32_t lo = INT32_MIN;  // smallest
+
+    FixedGain() = default;
+    explicit FixedGain(int32_t y)
+        : b(static_cast<int32_t>((int64_t{y} + 0x8000) >> 16)),
+          hi(b > 0 ? INT32_MAX / b : INT32_MAX),
+          lo(b > 0 ? static_cast<int32_t>(-((int64_t{1} << 31) / b)) : INT32_MIN)
+    {
+    }
+    bool Valid() const { return b >= 0; }
+
+    int32_t operator()(int32_t x) const
+    {
+        // (x + 0x800) >> 12 without the sum overflowing
+        const int32_t a = (x >> 12) + ((x >> 11) & 1);
+        const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+        return a > hi ? INT32_MAX : a < lo ? INT32_MIN : p;
+    }
+};
+
+// Hot loops get a wider-vector clone where the processor has one.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(VORLIX_NO_CLONES)
+#define VORLIX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VORLIX_VECTOR_CLONES
+#endif
+
 #endif

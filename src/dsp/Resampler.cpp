@@ -36,7 +36,13 @@ inline mad_fixed_t Interpolate(mad_fixed_t a, mad_fixed_t b, uint32_t fraction)
     if (fraction == 0)
         return a;
     // saturating, so that samples far out of range keep their sign
-    return SatAdd(a, FixedMul(SatSub(b, a), static_cast<int32_t>(fraction)));
+    int32_t d, sum;
+    if (__builtin_sub_overflow(b, a, &d)) [[unlikely]]
+        d = b > a ? INT32_MAX : INT32_MIN;
+    const int32_t step = FixedMul(d, static_cast<int32_t>(fraction));
+    if (__builtin_add_overflow(a, step, &sum)) [[unlikely]]
+        sum = a > 0 ? INT32_MAX : INT32_MIN;
+    return sum;
 }
 
 // Steps to the next output; positions within 0x80 of a whole input sample
@@ -127,4 +133,51 @@ int32_t Resample(Resampler *resampler, int32_t count, const mad_fixed_t *in, mad
     }
     resampler->position = static_cast<int32_t>(position);
     return written;
+}
+
+void MakeResamplePlan(ResamplePlan *plan, mad_fixed_t ratio, int32_t count)
+{
+    // the main loop of Resample from position 0, recording instead of interpolating
+    plan->ratio = ratio;
+    plan->count = count;
+    uint32_t position = 0;
+    int32_t c = 0, n = 0;
+    for (;;) {
+        const int32_t whole = WholePart(position);
+        if (count - c <= whole + 1)
+            break;
+        c += whole;
+        position &= fractionMask;
+        plan->index[n] = c;  // c + 1 < count: both samples lie in the block
+        plan->fraction[n] = position;
+        ++n;
+        position = Advance(position, static_cast<uint32_t>(ratio));
+    }
+    plan->outputs = n;
+}
+
+VORLIX_VECTOR_CLONES
+int32_t ResampleByPlan(const ResamplePlan *plan, const mad_fixed_t *__restrict in,
+                       mad_fixed_t *__restrict out)
+{
+    // Interpolate() in 32-bit lanes: saturation by sign tests instead of
+    // branches, so that the loop vectorises
+    const int32_t n = plan->outputs;
+    const int32_t *__restrict index = plan->index;
+    const uint32_t *__restrict fraction = plan->fraction;
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t a = in[index[k]];
+        const int32_t b = in[index[k] + 1];
+        const uint32_t f = fraction[k];
+        int32_t d = static_cast<int32_t>(static_cast<uint32_t>(b) - static_cast<uint32_t>(a));
+        d = ((b ^ a) & (b ^ d)) < 0 ? (INT32_MAX ^ (b >> 31)) : d;
+        const int32_t da = (d >> 12) + ((d >> 11) & 1);
+        const int32_t fb = static_cast<int32_t>((f + 0x8000u) >> 16);
+        int32_t p = static_cast<int32_t>(static_cast<uint32_t>(da) * static_cast<uint32_t>(fb));
+        p = (da == 0x80000 && fb == 0x1000) ? INT32_MAX : p;  // the one product past 2^31 - 1
+        int32_t sum = static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(p));
+        sum = ((a ^ sum) & (p ^ sum)) < 0 ? (INT32_MAX ^ (a >> 31)) : sum;
+        out[k] = f == 0 ? a : sum;
+    }
+    return n;
 }

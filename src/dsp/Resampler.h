@@ -30,4 +30,23 @@ uint32_t ResampleBound(const Resampler *resampler, uint32_t count);
  *  previous block; returns the number written to out. */
 int32_t Resample(Resampler *resampler, int32_t count, const mad_fixed_t *in, mad_fixed_t *out);
 
+/** Where each output of a fresh record (position 0) falls for count input
+ *  samples: the input index and the fraction towards the next sample. The
+ *  same for every block with that ratio and count, so it is made once. */
+struct ResamplePlan {
+    mad_fixed_t ratio = 0;
+    int32_t count = 0;
+    int32_t outputs = 0;
+    int32_t *index = nullptr;    // outputs entries
+    uint32_t *fraction = nullptr;
+};
+
+/** Fills plan for ratio and count; index and fraction must hold the bound.
+ *  Equal rates are a plain copy in Resample; their plan is not used. */
+void MakeResamplePlan(ResamplePlan *plan, mad_fixed_t ratio, int32_t count);
+
+/** Converts one block as Resample does from a fresh record, by the plan;
+ *  returns plan->outputs. */
+int32_t ResampleByPlan(const ResamplePlan *plan, const mad_fixed_t *in, mad_fixed_t *out);
+
 #endif

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 #include "TestSupport.h"
 #include "dsp/Equalizer.h"
@@ -119,6 +121,33 @@ TEST_F(Equalizer, PassesTouchOnlyTheFramesChannelsAndRows)
     ApplyMasterGain(&f, 0x08000000);
     EXPECT_EQ(f.sbsample[1][35][31], 0x00800000);
     mad_frame_finish(&f);
+}
+
+TEST_F(Equalizer, OneSweepEqualsTheTwoPasses)
+{
+    std::mt19937 rng(11);
+    const int8_t curves[][11] = {{18, 12, 6, 0, -6, -20, -60, -79, -78, 3, 0},
+                                 {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127},
+                                 {-128, 0, 0, 0, 0, 0, 0, 0, 0, 0, -128}};
+    for (const auto &curve : curves) {
+        SetEqGains(curve, curve[10]);
+        for (mad_fixed_t master : {0x10000000, 0x0AAAAAAB, 0x00001234, 0x7fffffff, -0x10000000}) {
+            for (int mode : {0, 3}) {
+                for (bool lsf : {false, true}) {
+                    mad_frame a = Filled(0, mode, lsf);
+                    for (auto &ch : a.sbsample)
+                        for (auto &row : ch)
+                            for (auto &s : row)
+                                s = static_cast<mad_fixed_t>(rng()) >> (rng() % 6);
+                    mad_frame b = a;
+                    ApplyMasterGain(&a, master);
+                    ApplyEqGains(&a, state.eqGains);
+                    ApplyGains(&b, master, state.eqGains);
+                    ASSERT_EQ(0, memcmp(a.sbsample, b.sbsample, sizeof a.sbsample)) << master;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Equalizer, GainUpdateAfterClipping)

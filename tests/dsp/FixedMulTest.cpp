@@ -50,4 +50,29 @@ TEST(FixedMul, SaturatesInsteadOfFlippingSign)
     EXPECT_EQ(FixedMul(INT32_MIN, INT32_MIN), INT32_MAX);
 }
 
+TEST(FixedMul, PreparedGainGivesTheSameProducts)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    const int32_t edges[] = {0, 1, 0x7ff, 0x800, -0x800, -0x801, 0x7ffff7ff, 0x7ffff800, INT32_MAX,
+                             INT32_MIN, INT32_MIN + 1, 0x10000000, -0x10000000, 0x18000000};
+    const int32_t gains[] = {0, 0x7fff, 0x8000, 0x10000000, 0x0AAAAAAB, 0x7f17af3b, INT32_MAX, 0x00100000};
+    for (int32_t y : gains) {
+        const FixedGain g(y);
+        ASSERT_TRUE(g.Valid());
+        for (int32_t x : edges)
+            ASSERT_EQ(g(x), FixedMul(x, y)) << x << " " << y;
+        for (int i = 0; i < 20000; ++i) {
+            const int32_t x = static_cast<int32_t>(rng());
+            ASSERT_EQ(g(x), FixedMul(x, y)) << x << " " << y;
+        }
+    }
+    for (int i = 0; i < 200000; ++i) {
+        const int32_t x = static_cast<int32_t>(rng()), y = static_cast<int32_t>(rng() >> 1);
+        ASSERT_EQ(FixedGain(y)(x), FixedMul(x, y)) << x << " " << y;
+    }
+    EXPECT_FALSE(FixedGain(-0x10000000).Valid());
+}
+
 } // namespace

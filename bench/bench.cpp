@@ -1,0 +1,201 @@
+// Decodes in-memory streams with a bare libmad loop (the floor) and through
+// Vorlix's public calling protocol, and prints speed and the ratio of CPU
+// times, medians of repeated runs in one process.
+//
+//   vorlix_bench [--runs N] STREAM.mp3...
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <mad.h>
+
+#include "vorlix.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+double CpuSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+struct Result {
+    uint64_t samples = 0;  // per channel, at the output rate
+    int32_t rate = 0;
+    uint64_t hash = 1469598103934665603ull;  // FNV-1a of the PCM
+
+    void Add(const uint8_t *p, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i)
+            hash = (hash ^ p[i]) * 1099511628211ull;
+    }
+};
+
+// madplay's rounding: round, clip, keep 16 bits
+inline int16_t Scale(mad_fixed_t sample)
+{
+    sample += 1L << (MAD_F_FRACBITS - 16);
+    if (sample >= MAD_F_ONE)
+        sample = MAD_F_ONE - 1;
+    else if (sample < -MAD_F_ONE)
+        sample = -MAD_F_ONE;
+    return static_cast<int16_t>(sample >> (MAD_F_FRACBITS + 1 - 16));
+}
+
+Result Baseline(const Bytes &stream, Bytes &out, bool hash)
+{
+    Result r;
+    mad_stream s;
+    mad_frame f;
+    mad_synth y;
+    mad_stream_init(&s);
+    mad_frame_init(&f);
+    mad_synth_init(&y);
+    mad_stream_buffer(&s, stream.data(), stream.size());
+    for (;;) {
+        if (mad_frame_decode(&f, &s) == -1) {
+            if (!MAD_RECOVERABLE(s.error))
+                break;
+            continue;
+        }
+        mad_synth_frame(&y, &f);
+        const mad_pcm &pcm = y.pcm;
+        uint8_t *p = out.data();
+        for (unsigned i = 0; i < pcm.length; ++i)
+            for (unsigned ch = 0; ch < pcm.channels; ++ch) {
+                const int16_t v = Scale(pcm.samples[ch][i]);
+                *p++ = static_cast<uint8_t>(v & 0xff);
+                *p++ = static_cast<uint8_t>((v >> 8) & 0xff);
+            }
+        if (hash)
+            r.Add(out.data(), static_cast<size_t>(p - out.data()));
+        r.samples += pcm.length;
+        r.rate = static_cast<int32_t>(pcm.samplerate);
+    }
+    mad_frame_finish(&f);
+    mad_stream_finish(&s);
+    return r;
+}
+
+struct Mode {
+    const char *name;
+    int32_t request;   // 0: the stream's own rate
+    bool eq;
+};
+
+Result Library(const Bytes &stream, const Mode &mode, Bytes &out, bool hash)
+{
+    static const int8_t curve[11] = {6, 4, 2, 0, -2, -2, 0, 2, 4, 6, -6};
+    Result r;
+    uint16_t text[3][VORLIX_TEXT_UNITS] = {};
+    int32_t rate = mode.request, channels = 0, bitRate = 0;
+    if (GetHeaderInfo(stream.data(), static_cast<int32_t>(stream.size()), &rate, &channels,
+                      &bitRate, text[0], text[1], text[2]) != 0)
+        return r;
+    Init(mode.eq ? 1 : 0, mode.eq ? curve : nullptr);
+    int32_t bytes = 0, position = 0;
+    const int32_t length = static_cast<int32_t>(stream.size());
+    int32_t res = DecompressAudio(stream.data(), length, out.data(), 0, &bytes, &position);
+    while (res == 0) {
+        if (hash)
+            r.Add(out.data(), static_cast<size_t>(bytes));
+        r.samples += static_cast<uint64_t>(bytes) / (2u * static_cast<uint32_t>(channels));
+        res = DecompressAudio(nullptr, length, out.data(), 0, &bytes, &position);
+    }
+    Exit();
+    r.rate = rate;
+    return r;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 7;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            files.push_back(argv[i]);
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: vorlix_bench [--runs N] STREAM.mp3...\n");
+        return 1;
+    }
+    Bytes out(VORLIX_MAX_OUTPUT_BYTES);
+    struct Stream {
+        std::string name, convertName;
+        Bytes bytes;
+        int32_t convertTo;
+        uint64_t hash[4];
+    };
+    std::vector<Stream> streams;
+    for (const std::string &file : files) {
+        std::ifstream in(file, std::ios::binary);
+        Stream s;
+        s.bytes.assign(std::istreambuf_iterator<char>(in), {});
+        s.bytes.insert(s.bytes.end(), 8, 0);
+        s.name = file.substr(file.find_last_of('/') + 1);
+        const int32_t rate = Baseline(s.bytes, out, false).rate;
+        s.convertTo = rate == 44100 ? 48000 : rate == 22050 ? 44100 : 48000;
+        s.convertName = "rate " + std::to_string(rate) + ">" + std::to_string(s.convertTo);
+        streams.push_back(std::move(s));
+    }
+    auto modesOf = [](const Stream &s) {
+        return std::vector<Mode>{{"eq off", 0, false}, {"eq on", 0, true}, {s.convertName.c_str(), s.convertTo, false}};
+    };
+    // the output hashes first, in a fixed order from the state at load: the
+    // error feedback carries from one decode to the next
+    for (Stream &s : streams) {
+        s.hash[0] = Baseline(s.bytes, out, true).hash;
+        const auto modes = modesOf(s);
+        for (int m = 0; m < 3; ++m)
+            s.hash[m + 1] = Library(s.bytes, modes[m], out, true).hash;
+    }
+
+    std::printf("%-22s %-14s %10s %8s  %s\n", "stream", "mode", "x realtime", "ratio", "pcm hash");
+    for (const Stream &s : streams) {
+        const Bytes &stream = s.bytes;
+        const std::string &name = s.name;
+        const auto modes = modesOf(s);
+
+        std::vector<double> base, lib[3];
+        Result baseResult, libResult[3];
+        for (int run = 0; run < runs; ++run) {  // interleaved, so drift hits every mode alike
+            double t = CpuSeconds();
+            baseResult = Baseline(stream, out, false);
+            base.push_back(CpuSeconds() - t);
+            for (int m = 0; m < 3; ++m) {
+                t = CpuSeconds();
+                libResult[m] = Library(stream, modes[m], out, false);
+                lib[m].push_back(CpuSeconds() - t);
+            }
+        }
+        const double seconds = static_cast<double>(baseResult.samples) / baseResult.rate;
+        const double b = Median(base);
+        std::printf("%-22s %-14s %10.1f %8s  %016llx\n", name.c_str(), "bare libmad", seconds / b, "1.000",
+                    static_cast<unsigned long long>(s.hash[0]));
+        for (int m = 0; m < 3; ++m) {
+            const double l = Median(lib[m]);
+            std::printf("%-22s %-14s %10.1f %8.3f  %016llx\n", name.c_str(), modes[m].name, seconds / l, l / b,
+                        static_cast<unsigned long long>(s.hash[m + 1]));
+        }
+    }
+    return 0;
+}

@@ -1,5 +1,8 @@
 #include "dsp/PcmOutput.h"
 
+#include <bit>
+#include <cstring>
+
 #include "core/DecoderState.h"
 #include "dsp/FixedMul.h"
 
@@ -10,9 +13,13 @@ constexpr int32_t pcmMin = -0x10000000;  // -1.0
 constexpr int32_t stepMask = ~0x1fff;    // one 16-bit step is 0x2000
 constexpr int32_t peakResidueLimit = 0x7fff;
 
+struct Quantised {
+    int32_t value;     // the 16-bit output
+    int32_t residue;
+};
+
 // A sample whose sum with the residue left the 16-bit range.
-[[gnu::noinline, gnu::cold]] int32_t Clip(int32_t a, int32_t r, mad_fixed_t &residue,
-                                          mad_fixed_t *clipPeak)
+[[gnu::noinline, gnu::cold]] Quantised Clip(int32_t a, int32_t r, mad_fixed_t *clipPeak)
 {
     int32_t v, excess;
     if (a > pcmMax) {
@@ -28,29 +35,31 @@ constexpr int32_t peakResidueLimit = 0x7fff;
         *clipPeak = excess;
     const int32_t q = v & stepMask;
     // residue from the unclipped sum: a clip carries its excess forward
-    residue = a - q;
-    return q >> 13;
+    return {q >> 13, a - q};
 }
 
-// One sample through the channel's error feedback; returns the 16-bit value.
-inline int32_t Quantise(mad_fixed_t sample, mad_fixed_t &residue, mad_fixed_t *clipPeak)
+// One sample through the channel's error feedback.
+inline Quantised Quantise(mad_fixed_t sample, int32_t r, mad_fixed_t *clipPeak)
 {
-    const int32_t r = residue;
     int32_t a;
     if (__builtin_add_overflow(sample, r, &a)) [[unlikely]]
         a = sample < 0 ? INT32_MIN : INT32_MAX;  // saturate rather than flip sign
-    if (static_cast<uint32_t>(a) + 0x10000000u < 0x20000000u) [[likely]] {
-        // in range: the low 13 bits go to the residue, the rest out
-        residue = a & ~stepMask;
-        return a >> 13;
-    }
-    return Clip(a, r, residue, clipPeak);
+    if (static_cast<uint32_t>(a) + 0x10000000u < 0x20000000u) [[likely]]
+        return {a >> 13, a & ~stepMask};  // the low 13 bits stay behind
+    return Clip(a, r, clipPeak);
 }
 
+// Low byte first. On a little-endian machine that is the value's own byte
+// order, and one 16-bit store lets the output loops vectorise.
 inline void Store(uint8_t *out, int32_t v)
 {
-    out[0] = static_cast<uint8_t>(v & 0xff);
-    out[1] = static_cast<uint8_t>((v >> 8) & 0xff);
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint16_t bits = static_cast<uint16_t>(v);
+        std::memcpy(out, &bits, 2);
+    } else {
+        out[0] = static_cast<uint8_t>(v & 0xff);
+        out[1] = static_cast<uint8_t>((v >> 8) & 0xff);
+    }
 }
 
 } // namespace
@@ -58,16 +67,30 @@ inline void Store(uint8_t *out, int32_t v)
 int32_t WritePcm(uint8_t *out, uint32_t count, const mad_fixed_t *left,
                  const mad_fixed_t *right, mad_fixed_t *clipPeak)
 {
+    // The residues stay in registers for the frame: through memory, every
+    // sample's dependency chain would hold a store and a load. The chain
+    // itself (each residue feeds the next sample) keeps this loop sequential.
+    int32_t residueLeft = state.residueLeft;
     if (right == nullptr) {
-        for (uint32_t i = 0; i < count; ++i)
-            Store(out + 2 * i, Quantise(left[i], state.residueLeft, clipPeak));
+        for (uint32_t i = 0; i < count; ++i) {
+            const Quantised q = Quantise(left[i], residueLeft, clipPeak);
+            Store(out + 2 * i, q.value);
+            residueLeft = q.residue;
+        }
+        state.residueLeft = residueLeft;
         return static_cast<int32_t>(2 * count);
     }
+    int32_t residueRight = state.residueRight;
     for (uint32_t i = 0; i < count; ++i) {
-        const int32_t l = Quantise(left[i], state.residueLeft, clipPeak);
-        const int32_t r = Quantise(right[i], state.residueRight, clipPeak);
-        Store(out + 4 * i, l);
-        Store(out + 4 * i + 2, r);
+        // left before right: the order in which a clip raises the peak
+        const Quantised l = Quantise(left[i], residueLeft, clipPeak);
+        const Quantised r = Quantise(right[i], residueRight, clipPeak);
+        Store(out + 4 * i, l.value);
+        Store(out + 4 * i + 2, r.value);
+        residueLeft = l.residue;
+        residueRight = r.residue;
     }
+    state.residueLeft = residueLeft;
+    state.residueRight = residueRight;
     return static_cast<int32_t>(4 * count);
 }

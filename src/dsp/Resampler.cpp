@@ -61,6 +61,26 @@ inline int32_t WholePart(uint32_t position)
     return static_cast<int32_t>(position) >> 28;
 }
 
+// Steps through the outputs whose pair of input samples lies in a block of
+// count samples, from position (at or after the block's first sample):
+// emit(c, fraction) for each, with in[c] and in[c + 1] the pair. Leaves
+// position at the next output and returns the cursor c reached.
+template <class Emit>
+inline int32_t Walk(uint32_t &position, uint32_t ratio, int32_t count, Emit emit)
+{
+    int32_t c = 0;
+    for (;;) {
+        const int32_t whole = WholePart(position);
+        if (count - c <= whole + 1)
+            break;
+        c += whole;
+        position &= fractionMask;
+        emit(c, position);
+        position = Advance(position, ratio);
+    }
+    return c;
+}
+
 } // namespace
 
 const mad_fixed_t (&ratioTable)[9][9] = ratios.v;
@@ -112,16 +132,9 @@ int32_t Resample(Resampler *resampler, int32_t count, const mad_fixed_t *in, mad
         position -= static_cast<uint32_t>(fixedOne);
     }
 
-    int32_t c = 0;
-    for (;;) {
-        const int32_t whole = WholePart(position);
-        if (count - c <= whole + 1)
-            break;
-        c += whole;
-        position &= fractionMask;
-        out[written++] = Interpolate(in[c], in[c + 1], position);
-        position = Advance(position, ratio);
-    }
+    const int32_t c = Walk(position, ratio, count, [&](int32_t at, uint32_t fraction) {
+        out[written++] = Interpolate(in[at], in[at + 1], fraction);
+    });
 
     const int32_t whole = WholePart(position);
     const int32_t rem = count - c;
@@ -137,22 +150,16 @@ int32_t Resample(Resampler *resampler, int32_t count, const mad_fixed_t *in, mad
 
 void MakeResamplePlan(ResamplePlan *plan, mad_fixed_t ratio, int32_t count)
 {
-    // the main loop of Resample from position 0, recording instead of interpolating
+    // Resample's walk from position 0, recording instead of interpolating
     plan->ratio = ratio;
     plan->count = count;
     uint32_t position = 0;
-    int32_t c = 0, n = 0;
-    for (;;) {
-        const int32_t whole = WholePart(position);
-        if (count - c <= whole + 1)
-            break;
-        c += whole;
-        position &= fractionMask;
-        plan->index[n] = c;  // c + 1 < count: both samples lie in the block
-        plan->fraction[n] = position;
+    int32_t n = 0;
+    Walk(position, static_cast<uint32_t>(ratio), count, [&](int32_t at, uint32_t fraction) {
+        plan->index[n] = at;  // at + 1 < count: both samples lie in the block
+        plan->fraction[n] = fraction;
         ++n;
-        position = Advance(position, static_cast<uint32_t>(ratio));
-    }
+    });
     plan->outputs = n;
 }
 

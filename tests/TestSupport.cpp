@@ -61,7 +61,8 @@ Decoded DecodeStream(const Bytes &stream, size_t chunk, bool init)
     return DecodeStream(stream, [chunk] { return chunk; }, init);
 }
 
-std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
+void ReferenceDecode(const Bytes &file, const std::function<void(mad_frame &)> &beforeSynthesis,
+                     const std::function<void(const mad_pcm &)> &afterSynthesis)
 {
     Bytes stream = file;
     stream.insert(stream.end(), 8, 0);
@@ -72,7 +73,6 @@ std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
     mad_frame_init(&f);
     mad_synth_init(&y);
     mad_stream_buffer(&s, stream.data(), stream.size());
-    std::vector<ReferenceFrame> frames;
     for (;;) {
         if (mad_frame_decode(&f, &s) == -1) {
             if (s.error == MAD_ERROR_BUFLEN)
@@ -80,15 +80,24 @@ std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
             s.sync = 0;
             continue;
         }
+        beforeSynthesis(f);
         mad_synth_frame(&y, &f);
-        ReferenceFrame r{y.pcm.channels, y.pcm.samplerate, {}, {}};
-        r.left.assign(y.pcm.samples[0], y.pcm.samples[0] + y.pcm.length);
-        if (y.pcm.channels == 2)
-            r.right.assign(y.pcm.samples[1], y.pcm.samples[1] + y.pcm.length);
-        frames.push_back(std::move(r));
+        afterSynthesis(y.pcm);
     }
     mad_frame_finish(&f);
     mad_stream_finish(&s);
+}
+
+std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
+{
+    std::vector<ReferenceFrame> frames;
+    ReferenceDecode(file, [](mad_frame &) {}, [&](const mad_pcm &pcm) {
+        ReferenceFrame r{pcm.channels, pcm.samplerate, {}, {}};
+        r.left.assign(pcm.samples[0], pcm.samples[0] + pcm.length);
+        if (pcm.channels == 2)
+            r.right.assign(pcm.samples[1], pcm.samples[1] + pcm.length);
+        frames.push_back(std::move(r));
+    });
     return frames;
 }
 

@@ -43,6 +43,13 @@ struct ReferenceFrame {
 };
 std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &stream);
 
+/** Decodes the stream with libmad alone, frame by frame: each decoded frame
+ *  goes to beforeSynthesis (which may change its subband samples), then
+ *  through synthesis, its PCM to afterSynthesis. Damaged frames are passed
+ *  over as the library does. */
+void ReferenceDecode(const Bytes &stream, const std::function<void(mad_frame &)> &beforeSynthesis,
+                     const std::function<void(const mad_pcm &)> &afterSynthesis);
+
 /** The output rule, written out plainly: error feedback, clipping, 16 bits.
  *  Write returns the largest clipping excess that counts (see WritePcm). */
 struct ReferenceOutput {

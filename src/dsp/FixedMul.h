@@ -58,7 +58,9 @@ struct FixedGain {
     }
 };
 
-// Hot loops get a wider-vector clone where the processor has one.
+// Hot loops get a wider-vector clone where the processor has one. Only for
+// functions local to their file: clang resolves clones of external ones
+// only within the file that defines them.
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && !defined(VORLIX_NO_CLONES)
 #define VORLIX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else

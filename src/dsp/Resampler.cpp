@@ -163,15 +163,14 @@ void MakeResamplePlan(ResamplePlan *plan, mad_fixed_t ratio, int32_t count)
     plan->outputs = n;
 }
 
+namespace {
+
+// Interpolate() in 32-bit lanes: saturation by sign tests instead of
+// branches, so that the loop vectorises.
 VORLIX_VECTOR_CLONES
-int32_t ResampleByPlan(const ResamplePlan *plan, const mad_fixed_t *__restrict in,
-                       mad_fixed_t *__restrict out)
+void InterpolateByPlan(int32_t n, const int32_t *__restrict index, const uint32_t *__restrict fraction,
+                       const mad_fixed_t *__restrict in, mad_fixed_t *__restrict out)
 {
-    // Interpolate() in 32-bit lanes: saturation by sign tests instead of
-    // branches, so that the loop vectorises
-    const int32_t n = plan->outputs;
-    const int32_t *__restrict index = plan->index;
-    const uint32_t *__restrict fraction = plan->fraction;
     for (int32_t k = 0; k < n; ++k) {
         const int32_t a = in[index[k]];
         const int32_t b = in[index[k] + 1];
@@ -186,5 +185,12 @@ int32_t ResampleByPlan(const ResamplePlan *plan, const mad_fixed_t *__restrict i
         sum = ((a ^ sum) & (p ^ sum)) < 0 ? (INT32_MAX ^ (a >> 31)) : sum;
         out[k] = f == 0 ? a : sum;
     }
-    return n;
+}
+
+} // namespace
+
+int32_t ResampleByPlan(const ResamplePlan *plan, const mad_fixed_t *in, mad_fixed_t *out)
+{
+    InterpolateByPlan(plan->outputs, plan->index, plan->fraction, in, out);
+    return plan->outputs;
 }

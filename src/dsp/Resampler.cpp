@@ -36,13 +36,7 @@ inline mad_fixed_t Interpolate(mad_fixed_t a, mad_fixed_t b, uint32_t fraction)
     if (fraction == 0)
         return a;
     // saturating, so that samples far out of range keep their sign
-    int32_t d, sum;
-    if (__builtin_sub_overflow(b, a, &d)) [[unlikely]]
-        d = b > a ? INT32_MAX : INT32_MIN;
-    const int32_t step = FixedMul(d, static_cast<int32_t>(fraction));
-    if (__builtin_add_overflow(a, step, &sum)) [[unlikely]]
-        sum = a > 0 ? INT32_MAX : INT32_MIN;
-    return sum;
+    return SatAdd(a, FixedMul(SatSub(b, a), static_cast<int32_t>(fraction)));
 }
 
 // Steps to the next output; positions within 0x80 of a whole input sample

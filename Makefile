@@ -32,7 +32,7 @@ check: test test-san
 
 demo: build
 	$(BUILD)/cli/vorlix-decode --info examples/sample.mp3
-	$(BUILD)/cli/vorlix-decode examples/sample.mp3 $(BUILD)/sample.wav
+	$(BUILD)/cli/vorlix-decode -q examples/sample.mp3 -o $(BUILD)/sample.wav
 	@echo "wrote $(BUILD)/sample.wav"
 
 # libFuzzer targets (clang), FUZZ_SECONDS each, then a replay of the corpus

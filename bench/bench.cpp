@@ -142,9 +142,10 @@ int main(int argc, char **argv)
     struct Stream {
         std::string name, convertName;
         Bytes bytes;
-        int32_t convertTo;
-        uint64_t hash[4];
+        int32_t rate, convertTo;
+        uint64_t hash[5];
     };
+    constexpr int modes = 4;
     std::vector<Stream> streams;
     for (const std::string &file : files) {
         std::ifstream in(file, std::ios::binary);
@@ -153,37 +154,40 @@ int main(int argc, char **argv)
         s.bytes.insert(s.bytes.end(), 8, 0);
         s.name = file.substr(file.find_last_of('/') + 1);
         const int32_t rate = Baseline(s.bytes, out, false).rate;
+        s.rate = rate;
         s.convertTo = rate == 44100 ? 48000 : rate == 22050 ? 44100 : 48000;
         s.convertName = "rate " + std::to_string(rate) + ">" + std::to_string(s.convertTo);
         streams.push_back(std::move(s));
     }
     auto modesOf = [](const Stream &s) {
-        return std::vector<Mode>{{"eq off", 0, false}, {"eq on", 0, true}, {s.convertName.c_str(), s.convertTo, false}};
+        // "own rate" asks for the stream's own rate, as vorlix-decode does: a plain copy
+        return std::vector<Mode>{{"eq off", 0, false}, {"eq on", 0, true},
+                                 {s.convertName.c_str(), s.convertTo, false}, {"own rate", s.rate, false}};
     };
     // the output hashes first, in a fixed order from the state at load: the
     // error feedback carries from one decode to the next
     for (Stream &s : streams) {
         s.hash[0] = Baseline(s.bytes, out, true).hash;
-        const auto modes = modesOf(s);
-        for (int m = 0; m < 3; ++m)
-            s.hash[m + 1] = Library(s.bytes, modes[m], out, true).hash;
+        const auto list = modesOf(s);
+        for (int m = 0; m < modes; ++m)
+            s.hash[m + 1] = Library(s.bytes, list[m], out, true).hash;
     }
 
     std::printf("%-22s %-14s %10s %8s  %s\n", "stream", "mode", "x realtime", "ratio", "pcm hash");
     for (const Stream &s : streams) {
         const Bytes &stream = s.bytes;
         const std::string &name = s.name;
-        const auto modes = modesOf(s);
+        const auto list = modesOf(s);
 
-        std::vector<double> base, lib[3];
-        Result baseResult, libResult[3];
+        std::vector<double> base, lib[modes];
+        Result baseResult, libResult[modes];
         for (int run = 0; run < runs; ++run) {  // interleaved, so drift hits every mode alike
             double t = CpuSeconds();
             baseResult = Baseline(stream, out, false);
             base.push_back(CpuSeconds() - t);
-            for (int m = 0; m < 3; ++m) {
+            for (int m = 0; m < modes; ++m) {
                 t = CpuSeconds();
-                libResult[m] = Library(stream, modes[m], out, false);
+                libResult[m] = Library(stream, list[m], out, false);
                 lib[m].push_back(CpuSeconds() - t);
             }
         }
@@ -191,9 +195,9 @@ int main(int argc, char **argv)
         const double b = Median(base);
         std::printf("%-22s %-14s %10.1f %8s  %016llx\n", name.c_str(), "bare libmad", seconds / b, "1.000",
                     static_cast<unsigned long long>(s.hash[0]));
-        for (int m = 0; m < 3; ++m) {
+        for (int m = 0; m < modes; ++m) {
             const double l = Median(lib[m]);
-            std::printf("%-22s %-14s %10.1f %8.3f  %016llx\n", name.c_str(), modes[m].name, seconds / l, l / b,
+            std::printf("%-22s %-14s %10.1f %8.3f  %016llx\n", name.c_str(), list[m].name, seconds / l, l / b,
                         static_cast<unsigned long long>(s.hash[m + 1]));
         }
     }

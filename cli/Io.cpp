@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "format/Riff.h"
 
 bool Input::Open(const std::string &path)
 {
@@ -17,14 +22,16 @@ bool Input::Open(const std::string &path)
             return false;
     }
     struct stat st;
-    if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
-        seekable_ = true;
-        size_ = st.st_size;
-    } else if (fstat(fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fileno(file_), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         return false;
     }
-    keeping_ = !seekable_;
+    if (S_ISREG(st.st_mode)) {
+        seekable_ = true;
+        size_ = st.st_size;
+    }
     return true;
 }
 
@@ -37,71 +44,85 @@ Input::~Input()
 size_t Input::Read(std::vector<uint8_t> &buffer, size_t n)
 {
     const size_t before = buffer.size();
-    if (replay_ < kept_.size()) {
-        const size_t take = std::min(n, kept_.size() - replay_);
-        buffer.insert(buffer.end(), kept_.begin() + static_cast<long>(replay_),
-                      kept_.begin() + static_cast<long>(replay_ + take));
-        replay_ += take;
+    if (!seekable_ && offset_ < piped_) {
+        // replay what the pipe kept
+        const size_t from = static_cast<size_t>(offset_ - keptStart_);
+        const size_t take = std::min(n, kept_.size() - from);
+        buffer.insert(buffer.end(), kept_.begin() + static_cast<long>(from),
+                      kept_.begin() + static_cast<long>(from + take));
         n -= take;
     }
-    if (n > 0 && replay_ >= kept_.size()) {
+    if (n > 0) {
         const size_t at = buffer.size();
         buffer.resize(at + n);
         const size_t got = std::fread(buffer.data() + at, 1, n, file_);
         buffer.resize(at + got);
         if (got < n && std::ferror(file_))
             failed_ = true;
-        if (keeping_)
-            kept_.insert(kept_.end(), buffer.begin() + static_cast<long>(at), buffer.end());
+        if (!seekable_) {
+            if (keeping_)
+                kept_.insert(kept_.end(), buffer.begin() + static_cast<long>(at), buffer.end());
+            else
+                keptStart_ += static_cast<int64_t>(got);
+            piped_ += static_cast<int64_t>(got);
+        }
     }
     const size_t read = buffer.size() - before;
     offset_ += static_cast<int64_t>(read);
     return read;
 }
 
-bool Input::Rewind()
-{
-    offset_ = 0;
-    if (seekable_)
-        return std::fseek(file_, 0, SEEK_SET) == 0;
-    keeping_ = false;
-    replay_ = 0;
-    return true;
-}
-
-bool Input::SkipTo(int64_t offset)
+bool Input::Seek(int64_t offset)
 {
     if (seekable_) {
-        if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+        if (offset < 0 || fseeko(file_, offset, SEEK_SET) != 0)
             return false;
         offset_ = offset;
         return true;
     }
+    if (offset < keptStart_)
+        return false;
+    if (offset <= piped_) {
+        offset_ = offset;
+        return true;
+    }
+    offset_ = piped_;
     std::vector<uint8_t> scratch;
     while (offset_ < offset) {
         scratch.clear();
         const size_t want = static_cast<size_t>(std::min<int64_t>(offset - offset_, 1 << 16));
         if (Read(scratch, want) == 0)
-            break;
+            return false;
     }
-    return offset_ >= offset || !failed_;
+    return true;
 }
 
-namespace {
-
-void Put32(uint8_t *p, uint32_t v)
+bool Input::ReadAt(uint64_t offset, size_t n, uint8_t *out)
 {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    if (!seekable_)
+        return false;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = pread(fileno(file_), out + done, n - done, static_cast<off_t>(offset + done));
+        if (got <= 0)
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
 }
 
-void Put16(uint8_t *p, uint16_t v)
+void Input::Keep(bool keep)
 {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
+    if (seekable_)
+        return;
+    keeping_ = keep;
+    if (!keep) {
+        // only what is still to be replayed stays
+        const size_t from = static_cast<size_t>(offset_ - keptStart_);
+        kept_.erase(kept_.begin(), kept_.begin() + static_cast<long>(from));
+        keptStart_ = offset_;
+    }
 }
-
-} // namespace
 
 bool Output::Open(const std::string &path, bool raw, int32_t channels, int32_t rate)
 {
@@ -119,10 +140,14 @@ bool Output::Open(const std::string &path, bool raw, int32_t channels, int32_t r
         // a partial regular file is removed after a failure; a device is not
         struct stat st;
         removable_ = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+        if (removable_)
+            SetPartialOutput(path);
     }
+    seekable_ = lseek(fileno(file_), 0, SEEK_CUR) == 0;
     static char buffer[1 << 16];
     std::setvbuf(file_, buffer, _IOFBF, sizeof buffer);
-    return raw_ || WriteHeader(UINT32_MAX - 36);
+    // a file's sizes are patched at the end; a stream's say "as much as there will be"
+    return raw_ || WriteHeader(seekable_ ? 0 : UINT32_MAX - 36);
 }
 
 Output::~Output()
@@ -133,21 +158,8 @@ Output::~Output()
 
 bool Output::WriteHeader(uint64_t dataBytes)
 {
-    const uint32_t data = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, UINT32_MAX - 36));
-    uint8_t h[44];
-    std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, 36 + data);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, 1);  // integer PCM
-    Put16(h + 22, static_cast<uint16_t>(channels_));
-    Put32(h + 24, static_cast<uint32_t>(rate_));
-    Put32(h + 28, static_cast<uint32_t>(rate_ * channels_ * 2));
-    Put16(h + 32, static_cast<uint16_t>(channels_ * 2));
-    Put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, data);
-    if (std::fwrite(h, 1, sizeof h, file_) != sizeof h)
+    const std::vector<uint8_t> h = WavHeader(channels_, rate_, dataBytes, seekable_);
+    if (std::fwrite(h.data(), 1, h.size(), file_) != h.size())
         failed_ = true;
     return !failed_;
 }
@@ -162,8 +174,8 @@ bool Output::Write(const uint8_t *bytes, size_t n)
 
 bool Output::Finish()
 {
-    if (!failed_ && !raw_ && std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0)
-        WriteHeader(dataBytes_);  // a pipe cannot seek: its header keeps the streaming sizes
+    if (!failed_ && !raw_ && seekable_ && std::fflush(file_) == 0 && fseeko(file_, 0, SEEK_SET) == 0)
+        WriteHeader(dataBytes_);
     if (std::fflush(file_) != 0)
         failed_ = true;
     if (!toStdout_) {
@@ -171,6 +183,8 @@ bool Output::Finish()
             failed_ = true;
         file_ = nullptr;
     }
+    if (!failed_)
+        SetPartialOutput("");
     return !failed_;
 }
 
@@ -183,4 +197,49 @@ void Output::Abandon()
         if (removable_)
             std::remove(path_.c_str());
     }
+    SetPartialOutput("");
+}
+
+namespace {
+
+// The partial output's path, for the signal handler: a fixed array that it
+// reads without allocating. Empty: nothing to remove.
+char partialPath[4096];
+volatile sig_atomic_t partialSet = 0;
+volatile sig_atomic_t child = 0;
+
+extern "C" void RemovePartialAndExit(int signal)
+{
+    if (child > 0) {
+        kill(child, signal);
+        waitpid(child, nullptr, 0);
+    }
+    if (partialSet)
+        unlink(partialPath);
+    _exit(128 + signal);
+}
+
+} // namespace
+
+void SetPartialOutput(const std::string &path)
+{
+    partialSet = 0;
+    if (path.empty() || path.size() >= sizeof partialPath)
+        return;
+    std::memcpy(partialPath, path.c_str(), path.size() + 1);
+    partialSet = 1;
+}
+
+void SetChildProcess(int pid)
+{
+    child = pid;
+}
+
+void InstallSignalCleanup()
+{
+    struct sigaction action = {};
+    action.sa_handler = RemovePartialAndExit;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &action, nullptr);
 }

@@ -13,15 +13,19 @@
 namespace {
 
 const char *const usage =
-    "Usage: vorlix-decode [OPTIONS] INPUT [OUTPUT]\n"
-    "Decodes an MP3 stream (MPEG-1, MPEG-2 or MPEG-2.5 Layer III) to 16-bit PCM.\n"
+    "Usage: vorlix-decode [OPTIONS] INPUT...\n"
+    "Decodes MP3 streams (MPEG-1, MPEG-2 or MPEG-2.5 Layer III) to 16-bit PCM.\n"
     "\n"
-    "INPUT is a file, or - for standard input. OUTPUT is a file, or - for standard\n"
-    "output; by default INPUT with its extension replaced by .wav (standard output\n"
-    "when INPUT is -).\n"
+    "Each INPUT (a file, or - for standard input) is decoded in turn to INPUT with\n"
+    "its extension replaced by .wav (.pcm with --raw), or to standard output when\n"
+    "INPUT is -. Tags (ID3v2, ID3v1, APEv2, Lyrics3v2) are never decoded as audio;\n"
+    "MP3 inside a RIFF/WAVE file is decoded from its data chunk. When the format\n"
+    "changes part-way, the output keeps the first frame's rate and channels.\n"
+    "An input, or an existing file that holds MPEG audio, is never overwritten.\n"
     "\n"
     "Options:\n"
-    "  -o, --output FILE     write to FILE (the same as giving OUTPUT)\n"
+    "  -o, --output FILE     write to FILE, - for standard output (one INPUT only)\n"
+    "  -n, --no-clobber      leave existing output files alone\n"
     "  -r, --raw             write headerless little-endian PCM instead of WAV\n"
     "  -T, --info            print the stream's format and tags; do not decode\n"
     "  -s, --start TIME      start decoding TIME into the stream\n"
@@ -39,7 +43,8 @@ const char *const usage =
     "TIME and DURATION are seconds (90, 12.5) or [HH:]MM:SS[.ddd] (1:30, 0:01:02.5).\n"
     "\n"
     "Exit status: 0 success, 1 bad options, 2 input unreadable or without MPEG\n"
-    "audio, 3 output not writable.\n";
+    "audio, 3 output not writable or refused, 128+N killed by signal N; with\n"
+    "several inputs, the highest status of any of them.\n";
 
 [[noreturn]] void Fail(const std::string &message)
 {
@@ -142,6 +147,7 @@ Options ParseOptions(int argc, char **argv)
 {
     static const option longOptions[] = {
         {"output", required_argument, nullptr, 'o'},
+        {"no-clobber", no_argument, nullptr, 'n'},
         {"raw", no_argument, nullptr, 'r'},
         {"info", no_argument, nullptr, 'T'},
         {"start", required_argument, nullptr, 's'},
@@ -157,11 +163,14 @@ Options ParseOptions(int argc, char **argv)
     Options o;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":o:rTs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":o:nrTs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
         const std::string arg = optarg ? optarg : "";
         switch (c) {
         case 'o':
             o.output = arg;
+            break;
+        case 'n':
+            o.noClobber = true;
             break;
         case 'r':
             o.raw = true;
@@ -218,13 +227,10 @@ Options ParseOptions(int argc, char **argv)
             Fail(std::string("unknown option '") + argv[optind - 1] + "'");
         }
     }
-    const int rest = argc - optind;
-    if (rest < 1)
+    o.inputs.assign(argv + optind, argv + argc);
+    if (o.inputs.empty())
         Fail("no input given");
-    if (rest > 2 || (rest == 2 && !o.output.empty()))
-        Fail("too many arguments");
-    o.input = argv[optind];
-    if (rest == 2)
-        o.output = argv[optind + 1];
+    if (o.inputs.size() > 1 && !o.output.empty())
+        Fail("-o names the output of one input; " + std::to_string(o.inputs.size()) + " were given");
     return o;
 }

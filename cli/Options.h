@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct Options {
-    std::string input;              // file name, or "-" for standard input
+    std::vector<std::string> inputs;  // file names, "-" for standard input
     std::string output;             // file name, "-" for standard output, "" for the default
+    bool noClobber = false;         // leave existing outputs alone
     bool raw = false;               // headerless PCM instead of WAV
     bool info = false;              // print the stream's format and stop
     bool quiet = false;
@@ -23,7 +25,7 @@ enum ExitCode {
     exitOk = 0,
     exitUsage = 1,   // bad options or option values
     exitInput = 2,   // input unreadable, or no MPEG audio in it
-    exitOutput = 3,  // output cannot be written
+    exitOutput = 3,  // output cannot be written, or is refused
 };
 
 /** Parses the command line. On --help or --version prints and exits 0; on an

@@ -1,30 +1,26 @@
-// vorlix-decode: decodes an MP3 file to WAV or raw PCM through the public
+// vorlix-decode: decodes MP3 files to WAV or raw PCM through the public
 // calling protocol of the library.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
-#include "vorlix.h"
+#include "format/Riff.h"
+#include "format/StreamWalker.h"
+#include "format/Tags.h"
 
 namespace {
-
-constexpr size_t readChunk = 1 << 16;
-constexpr size_t streamGuard = 8;  // zero bytes after the end, so the last frame decodes
-
-struct StreamInfo {
-    int32_t rate = 0;      // the stream's own rate
-    int32_t channels = 0;
-    int32_t bitRate = 0;
-    uint16_t text[3][VORLIX_TEXT_UNITS] = {};  // title, artist, album
-};
 
 int Error(int code, const std::string &message)
 {
@@ -32,93 +28,39 @@ int Error(int code, const std::string &message)
     return code;
 }
 
-std::string Utf8(const uint16_t *text)
+std::string Quoted(const std::string &name)
 {
-    std::string s;
-    for (; *text != 0; ++text) {
-        const uint32_t c = *text;
-        if (c < 0x80) {
-            s += static_cast<char>(c);
-        } else if (c < 0x800) {
-            s += static_cast<char>(0xc0 | (c >> 6));
-            s += static_cast<char>(0x80 | (c & 0x3f));
-        } else {
-            s += static_cast<char>(0xe0 | (c >> 12));
-            s += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-            s += static_cast<char>(0x80 | (c & 0x3f));
-        }
-    }
-    return s;
+    return "'" + name + "'";
 }
 
-const char *MpegVersion(int32_t rate)
+std::string Clock(double seconds)
 {
-    if (rate >= 32000)
-        return "MPEG-1";
-    if (rate >= 16000)
-        return "MPEG-2";
-    return "MPEG-2.5";
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%06.3f", static_cast<int>(seconds / 60), std::fmod(seconds, 60.0));
+    return text;
 }
 
-// Bytes of an ID3v2 tag at the start of the input, or 0.
-int64_t LeadingTagSize(const std::vector<uint8_t> &head)
+std::string Format(int32_t rate, int32_t channels)
 {
-    if (head.size() < 10 || std::memcmp(head.data(), "ID3", 3) != 0)
-        return 0;
-    int64_t size = 0;
-    for (int i = 6; i < 10; ++i)
-        size = (size << 7) | (head[static_cast<size_t>(i)] & 0x7f);
-    return 10 + size + ((head[5] & 0x10) ? 10 : 0);
+    return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
 }
 
-// Probes the stream with the host's side of the protocol: the next bytes after
-// NeedMoreData, the unused rest and more after a count.
-bool Probe(Input &in, int32_t request, StreamInfo &info, std::vector<uint8_t> &head)
+void PrintInfo(const Input &in, HostDecoder &decoder)
 {
-    std::vector<uint8_t> buffer;
-    bool padded = false;
-    for (;;) {
-        const size_t kept = buffer.size();
-        const size_t got = in.Read(buffer, readChunk);
-        if (head.size() < 10)
-            head.insert(head.end(), buffer.begin() + static_cast<long>(kept), buffer.end());
-        if (got == 0) {
-            if (padded || in.Failed())
-                return false;
-            buffer.insert(buffer.end(), streamGuard, 0);
-            padded = true;
-        }
-        int32_t rate = request;
-        const int32_t r = GetHeaderInfo(buffer.data(), static_cast<int32_t>(buffer.size()), &rate,
-                                        &info.channels, &info.bitRate, info.text[0],
-                                        info.text[1], info.text[2]);
-        if (r == 0) {
-            info.rate = rate;
-            return true;
-        }
-        if (r == NeedMoreData || static_cast<size_t>(r) > buffer.size())
-            buffer.clear();
-        else
-            buffer.erase(buffer.begin(), buffer.end() - r);
-        if (padded)
-            return false;
-    }
-}
-
-void PrintInfo(const Input &in, const StreamInfo &info, int64_t tagSize)
-{
+    const FrameHeader &h = decoder.First();
     std::printf("Input:    %s\n", in.Name().c_str());
-    std::printf("Format:   %s Layer III, %d Hz, %s, %d kbit/s\n", MpegVersion(info.rate),
-                info.rate, info.channels == 1 ? "mono" : "stereo", info.bitRate / 1000);
-    if (in.Size() >= 0 && info.bitRate > 0) {
-        const double seconds = static_cast<double>(in.Size() - tagSize) * 8.0 / info.bitRate;
-        std::printf("Duration: %d:%06.3f (estimated)\n", static_cast<int>(seconds / 60),
-                    std::fmod(seconds, 60.0));
+    std::printf("Format:   %s %s, %d Hz, %s, %d kbit/s\n", VersionName(h.version), LayerName(h.layer),
+                h.sampleRate, ModeName(h.mode), h.bitrate / 1000);
+    if (in.Size() >= 0 && h.bitrate > 0) {
+        const double bytes = static_cast<double>(in.Size() - decoder.Reader().FirstFrame());
+        std::printf("Duration: %s (estimated)\n", Clock(bytes * 8.0 / h.bitrate).c_str());
     }
-    const char *labels[3] = {"Title", "Artist", "Album"};
+    const TagText &t = decoder.Text();
+    const char *labels[3] = {"Title:", "Artist:", "Album:"};
+    const uint16_t *texts[3] = {t.title, t.artist, t.album};
     for (int i = 0; i < 3; ++i)
-        if (info.text[i][0] != 0)
-            std::printf("%-9s %s\n", (std::string(labels[i]) + ":").c_str(), Utf8(info.text[i]).c_str());
+        if (texts[i][0] != 0)
+            std::printf("%-9s %s\n", labels[i], Utf8(texts[i]).c_str());
 }
 
 class Progress {
@@ -152,44 +94,7 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), shown_{};
 };
 
-enum class DecodeEnd { Done, InputFailed, OutputFailed };
-
-// Decodes from the input's current offset to its end (or the duration limit)
-// with DecompressAudio, refilling from the last reported stream position.
-DecodeEnd Decode(Input &in, Output &out, uint64_t byteLimit, Progress &progress)
-{
-    std::vector<uint8_t> buffer;
-    std::vector<uint8_t> pcm(VORLIX_MAX_OUTPUT_BYTES);
-    uint32_t base = 0;  // stream position of buffer[0]
-    bool padded = false;
-    for (;;) {
-        if (in.Read(buffer, readChunk) == 0) {
-            if (in.Failed())
-                return DecodeEnd::InputFailed;
-            if (padded)
-                return DecodeEnd::Done;
-            buffer.insert(buffer.end(), streamGuard, 0);
-            padded = true;
-        }
-        const int32_t length = static_cast<int32_t>(buffer.size());
-        int32_t bytes = 0, position = static_cast<int32_t>(base);
-        int32_t r = DecompressAudio(buffer.data(), length, pcm.data(), 0, &bytes, &position);
-        while (r == 0) {
-            const uint64_t room = byteLimit - out.DataBytes();
-            if (!out.Write(pcm.data(), std::min<uint64_t>(static_cast<uint64_t>(bytes), room)))
-                return DecodeEnd::OutputFailed;
-            if (out.DataBytes() >= byteLimit)
-                return DecodeEnd::Done;
-            r = DecompressAudio(nullptr, length, pcm.data(), 0, &bytes, &position);
-        }
-        const uint32_t used = static_cast<uint32_t>(position) - base;
-        buffer.erase(buffer.begin(), buffer.begin() + std::min<size_t>(used, buffer.size()));
-        base = static_cast<uint32_t>(position);
-        progress.Update(in.Offset(), out.DataBytes());
-    }
-}
-
-std::string DefaultOutput(const std::string &input)
+std::string DefaultOutput(const std::string &input, bool raw)
 {
     if (input == "-")
         return "-";
@@ -198,9 +103,9 @@ std::string DefaultOutput(const std::string &input)
     std::string stem = input;
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && dot > slash + 1)
         stem = input.substr(0, dot);
-    std::string out = stem + ".wav";
+    std::string out = stem + (raw ? ".pcm" : ".wav");
     if (out == input)
-        out = input + ".wav";
+        out = input + (raw ? ".pcm" : ".wav");
     return out;
 }
 
@@ -211,77 +116,177 @@ bool SameFile(const std::string &a, const std::string &b)
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Whether an existing file begins with an ID3 tag, MPEG audio or MP3 in RIFF.
+bool HoldsMpeg(const std::string &path)
+{
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return false;
+    std::vector<uint8_t> head(walkerLookahead);
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    std::fclose(f);
+    const bool eof = head.size() < walkerLookahead;
+    if (head.size() >= id3v2HeaderSize && Id3v2Size(head.data()) != 0)
+        return true;
+    if (ParseRiff(head.data(), head.size(), eof).kind == RiffKind::Mpeg)
+        return true;
+    StreamWalker walker;
+    return walker.Next(head.data(), head.size(), eof).kind == SpanKind::Frame;
+}
+
+// Why an output must not be written, or "" when it may.
+std::string Refusal(const std::string &out, const Options &o, const std::vector<std::string> &written)
+{
+    if (out == "-")
+        return isatty(STDOUT_FILENO) ? "not writing PCM to a terminal; give an output file" : "";
+    for (const std::string &input : o.inputs)
+        if (out == input || SameFile(out, input))
+            return "output " + Quoted(out) + " is an input; not overwriting it";
+    for (const std::string &w : written)
+        if (out == w || SameFile(out, w))
+            return "output " + Quoted(out) + " was written for an earlier input; not overwriting it";
+    struct stat st;
+    if (stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && HoldsMpeg(out))
+        return Quoted(out) + " holds MPEG audio; not overwriting it";
+    return "";
+}
+
+std::string OutputPath(const Options &o, const std::string &input)
+{
+    return o.output.empty() ? DefaultOutput(input, o.raw) : o.output;
+}
+
+int DecodeOne(const Options &o, const std::string &name, const std::vector<std::string> &written)
+{
+    Input in;
+    if (!in.Open(name))
+        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    HostDecoder decoder;
+    switch (decoder.Open(in, o.info ? 0 : o.rate)) {
+    case HostDecoder::Status::ReadError:
+        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    case HostDecoder::Status::NoAudio:
+        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
+    case HostDecoder::Status::Ok:
+        break;
+    }
+    if (o.info) {
+        PrintInfo(in, decoder);
+        return exitOk;
+    }
+
+    const std::string outPath = OutputPath(o, name);
+    struct stat st;
+    if (o.noClobber && outPath != "-" && stat(outPath.c_str(), &st) == 0) {
+        if (!o.quiet)
+            std::fprintf(stderr, "%s: %s exists; skipped\n", name.c_str(), Quoted(outPath).c_str());
+        return exitOk;
+    }
+    if (const std::string why = Refusal(outPath, o, written); !why.empty())
+        return Error(outPath == "-" ? exitUsage : exitOutput, why);
+
+    const int32_t rate = decoder.Rate(), channels = decoder.Channels();
+    if (!decoder.Start(o.eq, o.bands))
+        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    if (o.start > 0 && decoder.First().bitrate > 0) {
+        // the byte offset estimated from the first frame's bit rate
+        SeekStart();
+        const int64_t offset = decoder.Reader().FirstFrame() +
+                               static_cast<int64_t>(o.start * decoder.First().bitrate / 8.0);
+        const bool moved = decoder.Reader().Seek(offset);
+        SeekEnd();
+        if (!moved && in.Failed())
+            return Error(exitInput, "cannot seek in " + Quoted(name));
+    }
+
+    Output out;
+    if (!out.Open(outPath, o.raw, channels, rate)) {
+        const int saved = errno;
+        out.Abandon();
+        return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
+    }
+
+    uint64_t byteLimit = UINT64_MAX;
+    if (o.duration)
+        byteLimit = static_cast<uint64_t>(std::llround(*o.duration * rate)) * static_cast<uint64_t>(channels) * 2;
+    Progress progress(!o.quiet, in.Size(), rate, channels);
+    DecodedFrame frame;
+    bool writeFailed = false;
+    int changes = 0;
+    while (out.DataBytes() < byteLimit && decoder.Next(frame)) {
+        if (frame.formatChanged && ++changes <= 3)
+            std::fprintf(stderr, "vorlix-decode: warning: %s changes format at %s to %s; the output stays %s\n",
+                         Quoted(name).c_str(), Clock(out.DataBytes() / (2.0 * channels * rate)).c_str(),
+                         Format(frame.header.sampleRate, frame.header.Channels()).c_str(),
+                         Format(rate, channels).c_str());
+        const uint64_t n = std::min<uint64_t>(frame.pcm.size(), byteLimit - out.DataBytes());
+        if (!out.Write(frame.pcm.data(), n)) {
+            writeFailed = true;
+            break;
+        }
+        progress.Update(decoder.Reader().Position(), out.DataBytes());
+    }
+    Exit();
+    progress.Update(decoder.Reader().Position(), out.DataBytes(), true);
+
+    if (in.Failed()) {
+        out.Abandon();
+        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+    }
+    if (writeFailed || !out.Finish()) {
+        const int saved = errno;
+        out.Abandon();
+        return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
+    }
+    if (!o.quiet)
+        std::fprintf(stderr, "%s: %s, %.2f s -> %s\n", name.c_str(), Format(rate, channels).c_str(),
+                     out.DataBytes() / (2.0 * channels * rate), outPath == "-" ? "standard output" : outPath.c_str());
+    return exitOk;
+}
+
+// Decodes one input in a process of its own: the library keeps one decoder
+// per process, whose output stage and tag reading carry over from stream to
+// stream, and each input decodes as it would alone.
+int DecodeApart(const Options &o, const std::string &name, const std::vector<std::string> &written)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        return DecodeOne(o, name, written);
+    if (pid == 0) {
+        const int status = DecodeOne(o, name, written);
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    SetChildProcess(pid);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    SetChildProcess(0);
+    if (WIFSIGNALED(status)) {
+        // a closed pipe ends this process as quietly as it ended the child
+        if (WTERMSIG(status) == SIGPIPE)
+            raise(SIGPIPE);
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const Options options = ParseOptions(argc, argv);
-
-    Input in;
-    if (!in.Open(options.input))
-        return Error(exitInput, "cannot read '" + options.input + "': " + std::strerror(errno));
-
-    StreamInfo info;
-    std::vector<uint8_t> head;
-    if (!Probe(in, options.info ? 0 : options.rate, info, head)) {
-        if (in.Failed())
-            return Error(exitInput, "cannot read '" + options.input + "': " + std::strerror(errno));
-        return Error(exitInput, "no MPEG audio frames found in '" + options.input + "'");
+    InstallSignalCleanup();
+    if (options.inputs.size() == 1)
+        return DecodeOne(options, options.inputs[0], {});
+    std::vector<std::string> written;
+    int status = exitOk;
+    for (const std::string &input : options.inputs) {
+        const int one = DecodeApart(options, input, written);
+        if (one == exitOk && !options.info)
+            written.push_back(OutputPath(options, input));
+        status = std::max(status, one);
     }
-    const int64_t tagSize = LeadingTagSize(head);
-    if (options.info) {
-        PrintInfo(in, info, tagSize);
-        return exitOk;
-    }
-
-    const std::string outPath = options.output.empty() ? DefaultOutput(options.input) : options.output;
-    if (SameFile(outPath, options.input))
-        return Error(exitUsage, "output '" + outPath + "' would overwrite the input");
-    if (outPath == "-" && isatty(STDOUT_FILENO))
-        return Error(exitUsage, "not writing PCM to a terminal; give an output file");
-
-    const int32_t outRate = options.rate != 0 ? options.rate : info.rate;
-    Init(options.eq ? 1 : 0, options.eq ? options.bands : nullptr);
-
-    // decoding starts from the stream's first byte, or the seek point
-    if (!in.Rewind())
-        return Error(exitInput, "cannot rewind '" + options.input + "'");
-    if (options.start > 0) {
-        SeekStart();
-        const int64_t offset = tagSize + static_cast<int64_t>(options.start * info.bitRate / 8.0);
-        if (!in.SkipTo(offset))
-            return Error(exitInput, "cannot seek in '" + options.input + "'");
-        SeekEnd();
-    }
-
-    Output out;
-    if (!out.Open(outPath, options.raw, info.channels, outRate)) {
-        out.Abandon();
-        return Error(exitOutput, "cannot write '" + outPath + "': " + std::strerror(errno));
-    }
-
-    uint64_t byteLimit = UINT64_MAX;
-    if (options.duration) {
-        const uint64_t frames = static_cast<uint64_t>(std::llround(*options.duration * outRate));
-        byteLimit = frames * static_cast<uint64_t>(info.channels) * 2;
-    }
-    Progress progress(!options.quiet, in.Size(), outRate, info.channels);
-    const DecodeEnd end = Decode(in, out, byteLimit, progress);
-    Exit();
-    progress.Update(in.Offset(), out.DataBytes(), true);
-
-    if (end == DecodeEnd::InputFailed) {
-        out.Abandon();
-        return Error(exitInput, "cannot read '" + options.input + "': " + std::strerror(errno));
-    }
-    if (end == DecodeEnd::OutputFailed || !out.Finish()) {
-        const int saved = errno;
-        out.Abandon();
-        return Error(exitOutput, "cannot write '" + outPath + "': " + std::strerror(saved));
-    }
-    if (!options.quiet)
-        std::fprintf(stderr, "%s: %d Hz, %s, %.2f s -> %s\n", options.input.c_str(), outRate,
-                     info.channels == 1 ? "mono" : "stereo",
-                     out.DataBytes() / (2.0 * info.channels * outRate), outPath.c_str());
-    return exitOk;
+    return status;
 }

@@ -1,5 +1,9 @@
 /* A minimal Vorlix host: probes an MP3 file, decodes it through the calling
- * protocol and writes raw 16-bit PCM.  Usage: host INPUT.mp3 OUTPUT.pcm */
+ * protocol and writes raw 16-bit PCM.  Usage: host INPUT.mp3 OUTPUT.pcm
+ *
+ * The probe reads the leading ID3v2 tag (title, artist, album); decoding does
+ * not skip tags, so the host starts it after them: a picture in a tag can hold
+ * bytes that pass for MP3 frames. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +13,21 @@
 
 static uint8_t buffer[CHUNK * 4];
 static uint8_t pcm[VORLIX_MAX_OUTPUT_BYTES];
+
+/* Bytes of the ID3v2 tags at the start of the file (several may follow one
+ * another): each is 10 header bytes, a 28-bit size in 7-bit bytes, and a
+ * 10-byte footer when flag 0x10 of a version 4 tag says so. */
+static long LeadingTags(FILE *in)
+{
+    long start = 0;
+    uint8_t h[10];
+    while (fseek(in, start, SEEK_SET) == 0 && fread(h, 1, 10, in) == 10 && memcmp(h, "ID3", 3) == 0 &&
+           !((h[6] | h[7] | h[8] | h[9]) & 0x80)) {
+        long size = ((long)h[6] << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
+        start += 10 + size + (h[3] == 4 && (h[5] & 0x10) ? 10 : 0);
+    }
+    return start;
+}
 
 /* Appends up to CHUNK bytes after the `kept` bytes at the front of buffer;
  * after the end of the file, 8 zero bytes once so that the last frame decodes. */
@@ -36,8 +55,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    /* 1. Probe: after NeedMoreData the next bytes, after a count n the last
-     *    n bytes of this buffer followed by more. */
+    /* 1. Probe from the first byte, tags included: after NeedMoreData the
+     *    next bytes, after a count n the last n bytes of this buffer followed
+     *    by more. */
     int32_t rate = 0, channels = 0, bitRate = 0, r;
     uint16_t title[VORLIX_TEXT_UNITS] = {0}, artist[VORLIX_TEXT_UNITS] = {0}, album[VORLIX_TEXT_UNITS] = {0};
     size_t length = 0;
@@ -59,8 +79,11 @@ int main(int argc, char **argv)
     /* 2. Open, equalizer off. */
     Init(0, NULL);
 
-    /* 3. Decode from the start of the file, one frame per call. */
-    rewind(in);
+    /* 3. Decode from the first frame after the tags, one frame per call. */
+    if (fseek(in, LeadingTags(in), SEEK_SET) != 0) {
+        perror("seek");
+        return 1;
+    }
     padded = 0;
     length = 0;
     uint32_t base = 0; /* stream position of buffer[0] */

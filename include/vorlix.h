@@ -4,14 +4,20 @@
  * The library keeps one process-wide decoder: no handles, no threads, not
  * re-entrant. A host makes one call at a time, in this order:
  *
- *   1. Probe:  GetHeaderInfo() on the first buffer of a stream, again with more
- *              bytes while it returns NeedMoreData or a count n (pass a buffer
- *              that starts with the n unused bytes).
+ *   1. Probe:  GetHeaderInfo() on the first buffer of a stream, from its
+ *              first byte: the probe reads the title, artist and album of a
+ *              leading ID3 tag. Again with more bytes while it returns
+ *              NeedMoreData or a count n (pass a buffer that starts with the
+ *              n unused bytes).
  *   2. Open:   Init(eqEnabled, bandSettings).
  *   3. Decode: DecompressAudio() with a new buffer, then with data == NULL as
  *              long as it returns 0: one MP3 frame of PCM per call. After
  *              NeedMoreData or a count n, pass a new buffer that begins at the
  *              stream position last reported (the n unused bytes first).
+ *              Decode from the first frame, after any leading ID3v2 tag:
+ *              decoding does not skip tags, and a picture in a tag can hold
+ *              bytes that pass for frames. Tags between frames or at the end
+ *              (ID3v2, APEv2, Lyrics3, ID3v1) are the host's to leave out too.
  *   4. Seek:   SeekStart(), reposition the input, SeekEnd(), then
  *              DecompressAudio() with a buffer from the new position.
  *   5. Close:  Exit().

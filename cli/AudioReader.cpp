@@ -1,0 +1,115 @@
+#include "AudioReader.h"
+
+#include <algorithm>
+
+#include "format/Riff.h"
+#include "format/Tags.h"
+
+namespace {
+
+constexpr size_t readChunk = 1 << 16;
+// Junk passed over before the first frame, at most: an input with no frame
+// in its first mebibyte (tags aside) is not MPEG audio.
+constexpr uint64_t maxLeadingJunk = 1 << 20;
+
+} // namespace
+
+void AudioReader::Fill()
+{
+    const int64_t want = std::min<int64_t>(pos_ + static_cast<int64_t>(walkerLookahead), end_);
+    if (pos_ - winStart_ > static_cast<int64_t>(readChunk)) {
+        window_.erase(window_.begin(), window_.begin() + (pos_ - winStart_));
+        winStart_ = pos_;
+    }
+    while (!exhausted_ && winStart_ + static_cast<int64_t>(window_.size()) < want) {
+        if (in_->Read(window_, readChunk) == 0)
+            exhausted_ = true;
+    }
+}
+
+Span AudioReader::Next()
+{
+    Fill();
+    const int64_t winEnd = winStart_ + static_cast<int64_t>(window_.size());
+    const int64_t stop = std::min(winEnd, end_);
+    const size_t avail = stop > pos_ ? static_cast<size_t>(stop - pos_) : 0;
+    const bool eof = exhausted_ || winEnd >= end_;
+    return walker_.Next(window_.data() + (pos_ - winStart_), avail, eof);
+}
+
+bool AudioReader::Seek(int64_t offset)
+{
+    walker_.Resync();
+    window_.clear();
+    winStart_ = pos_ = offset;
+    exhausted_ = false;
+    return in_->Seek(offset);
+}
+
+AudioReader::Found AudioReader::Find(Input &in)
+{
+    in_ = &in;
+    in.Keep(true);
+    if (!Seek(0))
+        return Found::ReadError;
+    Fill();
+    const RiffAudio riff = ParseRiff(window_.data(), window_.size(), exhausted_);
+    if (riff.kind == RiffKind::NotMpeg || riff.kind == RiffKind::NeedMore)
+        return in.Failed() ? Found::ReadError : Found::NoAudio;
+    if (riff.kind == RiffKind::Mpeg) {
+        regionStart_ = static_cast<int64_t>(riff.offset);
+        // a streaming writer leaves the size at its maximum: read to the end
+        if (riff.size != 0 && riff.size < UINT32_MAX - riff.offset)
+            end_ = static_cast<int64_t>(riff.offset + riff.size);
+    }
+    if (in.Seekable()) {
+        const uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(in.Size()), static_cast<uint64_t>(end_));
+        const ReadAt readAt = [&in](uint64_t offset, size_t n, uint8_t *out) {
+            return in.ReadAt(offset, n, out);
+        };
+        end_ = static_cast<int64_t>(AudioEnd(readAt, end, static_cast<uint64_t>(regionStart_)));
+    }
+    pos_ = regionStart_;
+    uint64_t junk = 0;
+    for (;;) {
+        const Span span = Next();
+        if (span.kind == SpanKind::Frame) {
+            firstFrame_ = pos_;
+            first_ = span.header;
+            return Found::Audio;
+        }
+        if (span.kind == SpanKind::Junk)
+            junk += span.length;
+        if (span.kind == SpanKind::NeedMore || junk > maxLeadingJunk)
+            return in.Failed() ? Found::ReadError : Found::NoAudio;
+        pos_ += static_cast<int64_t>(span.length);
+        if (pos_ >= winStart_ + static_cast<int64_t>(window_.size()) && !Seek(pos_))
+            return in.Failed() ? Found::ReadError : Found::NoAudio;
+    }
+}
+
+size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        const Span span = Next();
+        if (span.kind == SpanKind::NeedMore)
+            break;
+        if (span.kind == SpanKind::Frame) {
+            const auto from = window_.begin() + (pos_ - winStart_);
+            out.insert(out.end(), from, from + static_cast<long>(span.length));
+            got += span.length;
+        }
+        pos_ += static_cast<int64_t>(span.length);
+        // a tag past the window: skip it in the input
+        if (pos_ > winStart_ + static_cast<int64_t>(window_.size())) {
+            const int64_t to = std::min(pos_, end_);
+            walker_.Resync();
+            window_.clear();
+            winStart_ = pos_ = to;
+            if (!exhausted_ && !in_->Seek(to))
+                exhausted_ = true;
+        }
+    }
+    return got;
+}

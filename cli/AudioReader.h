@@ -1,0 +1,55 @@
+// The audio frames of an input, without the tags and junk around them: the
+// bytes a host hands to DecompressAudio.
+#ifndef VORLIX_CLI_AUDIOREADER_H
+#define VORLIX_CLI_AUDIOREADER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "Io.h"
+#include "format/FrameHeader.h"
+#include "format/StreamWalker.h"
+
+class AudioReader {
+public:
+    enum class Found { Audio, NoAudio, ReadError };
+
+    /** Finds the stream in the input: the data chunk of a RIFF/WAVE wrapper,
+     *  the end before trailing tags (seekable inputs), and the first frame,
+     *  where the reader then stands. A pipe keeps what was read, so that the
+     *  caller can Seek back as far as the region's start. */
+    Found Find(Input &in);
+
+    int64_t RegionStart() const { return regionStart_; }  // tags included
+    int64_t FirstFrame() const { return firstFrame_; }
+    const FrameHeader &First() const { return first_; }
+
+    /** Goes to an absolute offset of the input; the next frame found there
+     *  must start a stream. */
+    bool Seek(int64_t offset);
+
+    /** Appends up to about n bytes of whole frames; 0 at the end. */
+    size_t Read(std::vector<uint8_t> &out, size_t n);
+
+    /** Offset of the next byte Read looks at. */
+    int64_t Position() const { return pos_; }
+
+private:
+    /** Fills the window to walkerLookahead bytes past pos_; false at the end. */
+    void Fill();
+    /** The next span at pos_ (NeedMore only at the very end). */
+    Span Next();
+
+    Input *in_ = nullptr;
+    StreamWalker walker_;
+    std::vector<uint8_t> window_;  // input bytes from winStart_
+    int64_t winStart_ = 0;
+    int64_t pos_ = 0;
+    int64_t end_ = INT64_MAX;      // end of the audio region
+    bool exhausted_ = false;       // the input has no more bytes
+    int64_t regionStart_ = 0;
+    int64_t firstFrame_ = 0;
+    FrameHeader first_;
+};
+
+#endif

@@ -1,0 +1,157 @@
+#include "HostDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t readChunk = 1 << 16;
+constexpr size_t streamGuard = 8;  // zero bytes after the end, so the last frame decodes
+
+int16_t Sample(const uint8_t *p)
+{
+    return static_cast<int16_t>(p[0] | (p[1] << 8));
+}
+
+} // namespace
+
+std::string Utf8(const uint16_t *text)
+{
+    std::string s;
+    for (; *text != 0; ++text) {
+        const uint32_t c = *text;
+        if (c < 0x80) {
+            s += static_cast<char>(c);
+        } else if (c < 0x800) {
+            s += static_cast<char>(0xc0 | (c >> 6));
+            s += static_cast<char>(0x80 | (c & 0x3f));
+        } else {
+            s += static_cast<char>(0xe0 | (c >> 12));
+            s += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            s += static_cast<char>(0x80 | (c & 0x3f));
+        }
+    }
+    return s;
+}
+
+HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate)
+{
+    in_ = &in;
+    switch (reader_.Find(in)) {
+    case AudioReader::Found::ReadError:
+        return Status::ReadError;
+    case AudioReader::Found::NoAudio:
+        return Status::NoAudio;
+    case AudioReader::Found::Audio:
+        break;
+    }
+    rate_ = rate != 0 ? rate : First().sampleRate;
+    channels_ = First().Channels();
+    // the probe sees the leading tags too: that is where it reads the text
+    if (!in.Seek(reader_.RegionStart()) || !Probe(in))
+        return in.Failed() ? Status::ReadError : Status::NoAudio;
+    return Status::Ok;
+}
+
+// The probe's side of the protocol: the next bytes after NeedMoreData, the
+// unused rest and more after a count. It first sees the leading tags (the
+// bytes before the first frame), where it reads the text, then the audio from
+// the first frame on: whatever it left unused of the tags is not audio.
+bool HostDecoder::Probe(Input &in)
+{
+    const int64_t audio = reader_.FirstFrame();
+    std::vector<uint8_t> buffer;
+    bool padded = false;
+    for (;;) {
+        const int64_t at = in.Offset();
+        const size_t want = at < audio ? static_cast<size_t>(std::min<int64_t>(audio - at, readChunk)) : readChunk;
+        if (in.Read(buffer, want) == 0) {
+            if (padded || in.Failed())
+                return false;
+            buffer.insert(buffer.end(), streamGuard, 0);
+            padded = true;
+        }
+        int32_t rate = rate_, channels = 0, bitRate = 0;
+        const int32_t r = GetHeaderInfo(buffer.data(), static_cast<int32_t>(buffer.size()), &rate,
+                                        &channels, &bitRate, text_.title, text_.artist, text_.album);
+        if (r == 0)
+            return true;
+        if (r == NeedMoreData || static_cast<size_t>(r) > buffer.size() || (at < audio && in.Offset() == audio))
+            buffer.clear();
+        else
+            buffer.erase(buffer.begin(), buffer.end() - r);
+        if (padded)
+            return false;
+    }
+}
+
+bool HostDecoder::Start(bool eq, const int8_t *bands)
+{
+    Init(eq ? 1 : 0, eq ? bands : nullptr);
+    last_ = First();
+    const bool at = reader_.Seek(reader_.FirstFrame());
+    in_->Keep(false);
+    return at;
+}
+
+bool HostDecoder::Next(DecodedFrame &frame)
+{
+    for (;;) {
+        int32_t bytes = 0, position = static_cast<int32_t>(base_);
+        int32_t r;
+        if (fresh_) {
+            if (reader_.Read(buffer_, readChunk) == 0) {
+                if (padded_ || in_->Failed())
+                    return false;
+                buffer_.insert(buffer_.end(), streamGuard, 0);
+                padded_ = true;
+            }
+            r = DecompressAudio(buffer_.data(), static_cast<int32_t>(buffer_.size()), pcm_.data(), 0,
+                                &bytes, &position);
+            fresh_ = false;
+        } else {
+            r = DecompressAudio(nullptr, static_cast<int32_t>(buffer_.size()), pcm_.data(), 0,
+                                &bytes, &position);
+        }
+        if (r != 0) {
+            // the next buffer begins at the reported position: the unused rest, then more
+            const uint32_t used = static_cast<uint32_t>(position) - base_;
+            buffer_.erase(buffer_.begin(), buffer_.begin() + std::min<size_t>(used, buffer_.size()));
+            base_ = static_cast<uint32_t>(position);
+            fresh_ = true;
+            continue;
+        }
+        if (bytes <= 0)
+            continue;  // a damaged frame, dropped
+
+        // the frame's own format, from its header at the reported position
+        const size_t at = static_cast<uint32_t>(position) - base_;
+        FrameHeader h;
+        frame.header = at + 4 <= buffer_.size() && ParseFrameHeader(buffer_.data() + at, h) ? h : last_;
+        const int32_t channels = frame.header.Channels();
+        frame.formatChanged = frame.header.sampleRate != last_.sampleRate || channels != last_.Channels();
+        last_ = frame.header;
+
+        const uint8_t *p = pcm_.data();
+        const size_t count = static_cast<size_t>(bytes) / 2;  // samples, all channels
+        if (channels == channels_) {
+            frame.pcm.assign(p, p + bytes);
+        } else if (channels == 1) {
+            // a mono frame in a stereo output: the same sample on both sides
+            frame.pcm.resize(count * 4);
+            for (size_t i = 0; i < count; ++i) {
+                std::memcpy(&frame.pcm[4 * i], p + 2 * i, 2);
+                std::memcpy(&frame.pcm[4 * i + 2], p + 2 * i, 2);
+            }
+        } else {
+            // a stereo frame in a mono output: the mean of both sides, rounded down
+            frame.pcm.resize(count);
+            for (size_t i = 0; i < count / 2; ++i) {
+                const int32_t mean = (Sample(p + 4 * i) + Sample(p + 4 * i + 2)) >> 1;
+                frame.pcm[2 * i] = static_cast<uint8_t>(mean);
+                frame.pcm[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(mean) >> 8);
+            }
+        }
+        return true;
+    }
+}

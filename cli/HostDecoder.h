@@ -1,0 +1,69 @@
+// The host side of the calling protocol, shared by the command-line
+// programs: finds the audio in an input, probes it, and decodes it frame by
+// frame into PCM of one format.
+#ifndef VORLIX_CLI_HOSTDECODER_H
+#define VORLIX_CLI_HOSTDECODER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AudioReader.h"
+#include "Io.h"
+#include "format/FrameHeader.h"
+#include "vorlix.h"
+
+struct TagText {
+    uint16_t title[VORLIX_TEXT_UNITS] = {};
+    uint16_t artist[VORLIX_TEXT_UNITS] = {};
+    uint16_t album[VORLIX_TEXT_UNITS] = {};
+};
+
+/** One decoded frame in the output format: interleaved little-endian 16-bit
+ *  samples. */
+struct DecodedFrame {
+    std::vector<uint8_t> pcm;
+    FrameHeader header;      // of the frame as coded
+    bool formatChanged = false;  // its rate or channels differ from the frame before
+};
+
+class HostDecoder {
+public:
+    enum class Status { Ok, NoAudio, ReadError };
+
+    /** Finds the stream and probes it, asking the library for rate (0: the
+     *  first frame's rate, so that every frame comes out at that rate). */
+    Status Open(Input &in, int32_t rate);
+
+    const FrameHeader &First() const { return reader_.First(); }
+    const TagText &Text() const { return text_; }
+    int32_t Rate() const { return rate_; }          // of the output
+    int32_t Channels() const { return channels_; }  // of the output: the first frame's
+    AudioReader &Reader() { return reader_; }
+
+    /** Opens the decoder (Init) and stands at the first frame. */
+    bool Start(bool eq, const int8_t *bands);
+
+    /** Decodes the next frame with output; false at the end of the stream. */
+    bool Next(DecodedFrame &frame);
+
+private:
+    bool Probe(Input &in);
+
+    Input *in_ = nullptr;
+    AudioReader reader_;
+    TagText text_;
+    int32_t rate_ = 0, channels_ = 0;
+    // the protocol: the buffer handed over last, and the stream position of its first byte
+    std::vector<uint8_t> buffer_;
+    uint32_t base_ = 0;
+    bool fresh_ = true;     // the next call passes a new buffer
+    bool padded_ = false;   // the zero bytes after the end are in
+    FrameHeader last_;  // of the frame decoded last
+    std::vector<uint8_t> pcm_ = std::vector<uint8_t>(VORLIX_MAX_OUTPUT_BYTES);
+};
+
+/** UTF-8 of zero-terminated 16-bit text. */
+std::string Utf8(const uint16_t *text);
+
+#endif

@@ -1,0 +1,53 @@
+// Walks a byte stream span by span: MPEG audio frames, tags and the junk
+// between them, so that only frames reach the decoder.
+//
+// A stream starts where a valid frame header is followed by another valid
+// header of the same stream at the first frame's computed length (for free
+// format, the next sync word of the same stream); a frame that ends exactly
+// at the end of the input counts as well. Once in step, each frame boundary
+// holds the next header; where it does not, the walker searches again.
+#ifndef VORLIX_CLI_STREAMWALKER_H
+#define VORLIX_CLI_STREAMWALKER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "format/FrameHeader.h"
+
+/** Bytes past the current position that Next may need to decide. */
+constexpr size_t walkerLookahead = 8192;
+
+enum class SpanKind : uint8_t {
+    NeedMore,  // give more bytes (fewer than walkerLookahead were given)
+    Frame,     // an audio frame; header describes it
+    Tag,       // an ID3v2 or APEv2 tag, or an APE item where the audio ends;
+               // length may run past the bytes given
+    Junk,      // neither: bytes to pass over
+};
+
+struct Span {
+    SpanKind kind = SpanKind::NeedMore;
+    uint64_t length = 0;
+    FrameHeader header;  // of a Frame
+};
+
+class StreamWalker {
+public:
+    /** Classifies the bytes at the current position. p holds n bytes from
+     *  there; eof: nothing follows them. The caller then moves on by length
+     *  (for NeedMore, nothing). */
+    Span Next(const uint8_t *p, size_t n, bool eof);
+
+    /** After a jump to another position: search for a stream start again. */
+    void Resync() { synced_ = edge_ = false; }
+    bool Synced() const { return synced_; }
+
+private:
+    Span Classify(const uint8_t *p, size_t n, bool eof);
+
+    bool synced_ = false;
+    bool edge_ = false;  // right after a frame or a tag: where an APE item may begin
+    FrameHeader last_;
+};
+
+#endif

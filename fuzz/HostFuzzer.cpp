@@ -1,0 +1,86 @@
+// The host's byte-level code on arbitrary input: the stream walker with the
+// lookahead a reader gives and with everything at once, trailing tag spans,
+// RIFF parsing and frame headers. Spans must make progress and stay inside
+// the input; ends must stay inside their bounds.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "format/FrameHeader.h"
+#include "format/Riff.h"
+#include "format/StreamWalker.h"
+#include "format/Tags.h"
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// Walks the input as a reader does, with windows of at most `window` bytes.
+void Walk(const uint8_t *data, size_t size, size_t window)
+{
+    StreamWalker walker;
+    for (size_t at = 0; at < size;) {
+        const size_t n = size - at < window ? size - at : window;
+        // an exact copy, so that a read past the window is caught
+        std::vector<uint8_t> copy(data + at, data + at + n);
+        const Span span = walker.Next(copy.data(), n, at + n == size);
+        if (span.kind == SpanKind::NeedMore) {
+            Check(n < walkerLookahead && at + n < size);
+            window = walkerLookahead;
+            continue;
+        }
+        Check(span.length > 0);
+        if (span.kind == SpanKind::Frame) {
+            Check(span.length <= n);
+            FrameHeader h;
+            Check(ParseFrameHeader(copy.data(), h));
+            Check(h.sampleRate == span.header.sampleRate);
+        } else if (span.kind == SpanKind::Junk) {
+            Check(span.length <= n);
+        }
+        if (span.length >= size - at)
+            break;
+        at += static_cast<size_t>(span.length);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Walk(data, size, walkerLookahead);
+    Walk(data, size, size ? size : 1);
+    Walk(data, size, 300);  // short windows: the walker asks for more
+
+    const ReadAt read = [&](uint64_t offset, size_t n, uint8_t *out) {
+        if (offset > size || n > size - offset)
+            return false;
+        std::memcpy(out, data + offset, n);
+        return true;
+    };
+    const uint64_t floor = size ? data[0] % (size + 1) : 0;
+    const uint64_t end = AudioEnd(read, size, floor);
+    Check(end <= size && (end >= floor || end == size));
+
+    std::vector<uint8_t> copy(data, data + size);
+    const RiffAudio riff = ParseRiff(copy.data(), copy.size(), true);
+    if (riff.kind == RiffKind::Mpeg)
+        Check(riff.offset <= size);
+    for (size_t at = 0; at + 32 <= size; at += 7) {
+        Id3v2Size(copy.data() + at);
+        ApeSizeFromHeader(copy.data() + at);
+        Check(ApeItemSize(copy.data() + at, size - at) == 0 || ApeItemSize(copy.data() + at, size - at) > 8);
+    }
+    if (size >= 9) {
+        uint64_t bytes;
+        std::memcpy(&bytes, data + 1, 8);
+        const std::vector<uint8_t> h = WavHeader(1 + (data[0] & 1), 44100, bytes, data[0] & 2);
+        Check(h.size() == WavHeaderSize(data[0] & 2));
+    }
+    return 0;
+}

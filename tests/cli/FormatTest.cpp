@@ -1,0 +1,372 @@
+// The host's byte-level code: frame headers, tag spans, RIFF, the stream walker.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "TestSupport.h"
+#include "format/FrameHeader.h"
+#include "format/Riff.h"
+#include "format/StreamWalker.h"
+#include "format/Tags.h"
+
+namespace {
+
+struct HeaderCase {
+    uint8_t bytes[4];
+    MpegVersion version;
+    int layer, bitrate, rate, length, samples;
+    ChannelMode mode;
+};
+
+TEST(FrameHeader, ReadsEveryVersionAndLayer)
+{
+    const HeaderCase cases[] = {
+        {{0xff, 0xfb, 0x90, 0x44}, MpegVersion::Mpeg1, 3, 128000, 44100, 417, 1152, ChannelMode::Joint},
+        {{0xff, 0xfb, 0x92, 0x44}, MpegVersion::Mpeg1, 3, 128000, 44100, 418, 1152, ChannelMode::Joint},
+        {{0xff, 0xfa, 0xe4, 0xc0}, MpegVersion::Mpeg1, 3, 320000, 48000, 960, 1152, ChannelMode::Mono},
+        {{0xff, 0xf3, 0x80, 0xc4}, MpegVersion::Mpeg2, 3, 64000, 22050, 208, 576, ChannelMode::Mono},
+        {{0xff, 0xe3, 0x18, 0x04}, MpegVersion::Mpeg25, 3, 8000, 8000, 72, 576, ChannelMode::Stereo},
+        {{0xff, 0xfd, 0xa0, 0x80}, MpegVersion::Mpeg1, 2, 192000, 44100, 626, 1152, ChannelMode::Dual},
+        {{0xff, 0xf5, 0x80, 0x00}, MpegVersion::Mpeg2, 2, 64000, 22050, 417, 1152, ChannelMode::Stereo},
+        {{0xff, 0xff, 0x70, 0x00}, MpegVersion::Mpeg1, 1, 224000, 44100, 240, 384, ChannelMode::Stereo},
+        {{0xff, 0xfb, 0x00, 0x00}, MpegVersion::Mpeg1, 3, 0, 44100, 0, 1152, ChannelMode::Stereo},
+    };
+    for (const HeaderCase &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::vector<int>(c.bytes, c.bytes + 4)));
+        FrameHeader h;
+        ASSERT_TRUE(ParseFrameHeader(c.bytes, h));
+        EXPECT_EQ(h.version, c.version);
+        EXPECT_EQ(h.layer, c.layer);
+        EXPECT_EQ(h.bitrate, c.bitrate);
+        EXPECT_EQ(h.sampleRate, c.rate);
+        EXPECT_EQ(h.Length(), c.length);
+        EXPECT_EQ(h.SamplesPerFrame(), c.samples);
+        EXPECT_EQ(h.mode, c.mode);
+        EXPECT_EQ(h.Channels(), c.mode == ChannelMode::Mono ? 1 : 2);
+    }
+}
+
+TEST(FrameHeader, RefusesReservedFields)
+{
+    const uint8_t bad[][4] = {
+        {0xff, 0x7b, 0x90, 0x44},  // no sync
+        {0xff, 0xeb, 0x90, 0x44},  // reserved version
+        {0xff, 0xf9, 0x90, 0x44},  // reserved layer
+        {0xff, 0xfb, 0xf0, 0x44},  // bit-rate index 15
+        {0xff, 0xfb, 0x9c, 0x44},  // reserved sample rate
+        {0xff, 0xfb, 0x90, 0x46},  // reserved emphasis
+    };
+    for (const auto &b : bad) {
+        FrameHeader h;
+        EXPECT_FALSE(ParseFrameHeader(b, h)) << int(b[1]) << " " << int(b[2]) << " " << int(b[3]);
+    }
+}
+
+Bytes Id3Header(uint8_t version, uint8_t flags, uint32_t size)
+{
+    return {'I', 'D', '3', version, 0, flags, static_cast<uint8_t>((size >> 21) & 0x7f),
+            static_cast<uint8_t>((size >> 14) & 0x7f), static_cast<uint8_t>((size >> 7) & 0x7f),
+            static_cast<uint8_t>(size & 0x7f)};
+}
+
+TEST(Tags, Id3v2SizeCountsHeaderBodyAndFooter)
+{
+    EXPECT_EQ(Id3v2Size(Id3Header(3, 0, 1000).data()), 1010u);
+    EXPECT_EQ(Id3v2Size(Id3Header(2, 0, 0x0fffffff).data()), 10u + 0x0fffffff);
+    EXPECT_EQ(Id3v2Size(Id3Header(4, 0x10, 1000).data()), 1020u);
+    EXPECT_EQ(Id3v2Size(Id3Header(3, 0x10, 1000).data()), 0u);  // no footer flag before 2.4
+    EXPECT_EQ(Id3v2Size(Id3Header(5, 0, 1000).data()), 0u);
+    Bytes notSyncsafe = Id3Header(3, 0, 1000);
+    notSyncsafe[8] = 0x80;
+    EXPECT_EQ(Id3v2Size(notSyncsafe.data()), 0u);
+}
+
+Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool header)
+{
+    Bytes body;
+    for (const auto &[key, value] : items) {
+        const uint32_t n = static_cast<uint32_t>(value.size());
+        body.insert(body.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 0, 0, 0, 0, 0, 0});
+        body.insert(body.end(), key.begin(), key.end());
+        body.push_back(0);
+        body.insert(body.end(), value.begin(), value.end());
+    }
+    const uint32_t size = static_cast<uint32_t>(body.size() + 32);
+    auto block = [&](bool isHeader) {
+        Bytes b(32, 0);
+        std::memcpy(b.data(), "APETAGEX", 8);
+        b[8] = 0xd0, b[9] = 0x07;  // version 2000
+        b[12] = static_cast<uint8_t>(size), b[13] = static_cast<uint8_t>(size >> 8);
+        b[16] = static_cast<uint8_t>(items.size());
+        b[23] = static_cast<uint8_t>((header ? 0x80 : 0) | (isHeader ? 0x20 : 0));
+        return b;
+    };
+    Bytes out = header ? block(true) : Bytes{};
+    out.insert(out.end(), body.begin(), body.end());
+    const Bytes footer = block(false);
+    out.insert(out.end(), footer.begin(), footer.end());
+    return out;
+}
+
+Bytes Id3v1()
+{
+    Bytes b(128, 0);
+    std::memcpy(b.data(), "TAGtitle", 8);
+    return b;
+}
+
+Bytes Lyrics3(const std::string &text)
+{
+    const std::string body = "LYRICSBEGIN" + text;
+    char size[7];
+    std::snprintf(size, sizeof size, "%06zu", body.size());
+    const std::string all = body + size + "LYRICS200";
+    return Bytes(all.begin(), all.end());
+}
+
+uint64_t End(const Bytes &file, uint64_t floor = 0)
+{
+    const ReadAt read = [&file](uint64_t at, size_t n, uint8_t *out) {
+        if (at + n > file.size())
+            return false;
+        std::memcpy(out, file.data() + at, n);
+        return true;
+    };
+    return AudioEnd(read, file.size(), floor);
+}
+
+TEST(Tags, AudioEndsBeforeTheTrailingTagsInAnyOrder)
+{
+    const Bytes audio(5000, 0x55);
+    const std::vector<std::vector<Bytes>> tails = {
+        {Id3v1()},
+        {Ape({{"Title", "x"}}, true), Id3v1()},
+        {Ape({{"Cover Art (Front)", std::string(3000, '\xff')}}, false)},
+        {Lyrics3("IND0000210LYR00005hello"), Id3v1()},
+        {Ape({{"Artist", "y"}}, false), Lyrics3("LYR00002hi"), Id3v1()},
+        {Lyrics3("LYR00002hi"), Ape({{"Artist", "y"}}, true)},
+    };
+    for (size_t i = 0; i < tails.size(); ++i) {
+        SCOPED_TRACE(i);
+        Bytes file = audio;
+        for (const Bytes &tag : tails[i])
+            file.insert(file.end(), tag.begin(), tag.end());
+        EXPECT_EQ(End(file), audio.size());
+    }
+    // an ID3v2.4 tag appended with a footer
+    Bytes file = audio;
+    Bytes tag = Id3Header(4, 0x10, 100);
+    tag.resize(110, 0);
+    const Bytes footer = {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 0, 100};
+    tag.insert(tag.end(), footer.begin(), footer.end());
+    file.insert(file.end(), tag.begin(), tag.end());
+    EXPECT_EQ(End(file), audio.size());
+}
+
+TEST(Tags, LyingTrailingTagsAreLeftAsTheyAre)
+{
+    Bytes file(3000, 0x55);
+    Bytes ape = Ape({{"Title", "x"}}, false);
+    ape[ape.size() - 32 + 13] = 0x40;  // size 16 KB: more than the file holds
+    file.insert(file.end(), ape.begin(), ape.end());
+    EXPECT_EQ(End(file), file.size());
+    const Bytes lyrics = Lyrics3("LYR00002hi");
+    Bytes other(3000 + lyrics.size() - 1, 0x55);  // no LYRICSBEGIN where the size points
+    std::copy(lyrics.begin() + 1, lyrics.end(), other.begin() + 3000);
+    EXPECT_EQ(End(other), other.size());
+    // never below the floor: the start of the audio
+    const Bytes tagOnly = Id3v1();
+    EXPECT_EQ(End(tagOnly, 100), 128u);
+}
+
+TEST(Tags, ApeItemsAreRecognisedWhereTheyStart)
+{
+    const Bytes ape = Ape({{"Cover Art (Front)", "jpeg"}, {"Title", "t"}}, false);
+    EXPECT_EQ(ApeItemSize(ape.data(), ape.size()), 8u + 18 + 4);
+    const Bytes noise = {0x10, 0, 0, 0, 9, 0, 0, 0, 'K', 'e', 'y', 0};  // flags out of range
+    EXPECT_EQ(ApeItemSize(noise.data(), noise.size()), 0u);
+    const Bytes zeros(64, 0);
+    EXPECT_EQ(ApeItemSize(zeros.data(), zeros.size()), 0u);
+}
+
+Bytes Riff(uint16_t format, uint32_t dataSize, const Bytes &payload)
+{
+    Bytes b = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
+               'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0,  // odd size, padded
+               'f', 'm', 't', ' ', 16, 0, 0, 0, static_cast<uint8_t>(format), static_cast<uint8_t>(format >> 8)};
+    b.resize(b.size() + 14, 0);
+    b.insert(b.end(), {'d', 'a', 't', 'a', static_cast<uint8_t>(dataSize), static_cast<uint8_t>(dataSize >> 8),
+                       static_cast<uint8_t>(dataSize >> 16), static_cast<uint8_t>(dataSize >> 24)});
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+TEST(Riff, FindsTheDataChunkOfMpegAndRefusesOtherFormats)
+{
+    const Bytes mp3 = Riff(0x55, 100, Bytes(100, 1));
+    RiffAudio r = ParseRiff(mp3.data(), mp3.size(), true);
+    EXPECT_EQ(r.kind, RiffKind::Mpeg);
+    EXPECT_EQ(r.offset, 56u);
+    EXPECT_EQ(r.size, 100u);
+    EXPECT_EQ(ParseRiff(mp3.data(), mp3.size(), false).kind, RiffKind::Mpeg);
+    const Bytes mp2 = Riff(0x50, 100, {});
+    EXPECT_EQ(ParseRiff(mp2.data(), mp2.size(), true).kind, RiffKind::Mpeg);
+    const Bytes pcm = Riff(1, 100, {});
+    EXPECT_EQ(ParseRiff(pcm.data(), pcm.size(), true).kind, RiffKind::NotMpeg);
+    // cut before the data chunk: more is needed, or at the end, no audio
+    EXPECT_EQ(ParseRiff(mp3.data(), 30, false).kind, RiffKind::NeedMore);
+    EXPECT_EQ(ParseRiff(mp3.data(), 30, true).kind, RiffKind::NotMpeg);
+    EXPECT_EQ(ParseRiff(mp3.data(), 3, false).kind, RiffKind::NeedMore);
+    const Bytes mpeg = {0xff, 0xfb, 0x90, 0x44, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ParseRiff(mpeg.data(), mpeg.size(), false).kind, RiffKind::NotRiff);
+}
+
+uint64_t Field(const std::vector<uint8_t> &h, size_t at, int bytes)
+{
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | h[at + static_cast<size_t>(i)];
+    return v;
+}
+
+TEST(Riff, WavHeaderBecomesRf64PastFourGibibytes)
+{
+    constexpr uint64_t limit = UINT32_MAX - 72;  // largest data of a plain reserved WAV
+    for (const uint64_t data : {uint64_t{0}, uint64_t{1000}, limit - 4, limit, limit + 4, uint64_t{6} << 30}) {
+        SCOPED_TRACE(data);
+        const std::vector<uint8_t> h = WavHeader(2, 44100, data, true);
+        ASSERT_EQ(h.size(), WavHeaderSize(true));
+        ASSERT_EQ(h.size(), 80u);
+        const bool rf64 = data > limit;
+        EXPECT_EQ(std::string(h.begin(), h.begin() + 4), rf64 ? "RF64" : "RIFF");
+        EXPECT_EQ(std::string(h.begin() + 12, h.begin() + 16), rf64 ? "ds64" : "JUNK");
+        EXPECT_EQ(Field(h, 16, 4), 28u);
+        EXPECT_EQ(std::string(h.begin() + 48, h.begin() + 52), "fmt ");
+        EXPECT_EQ(Field(h, 68, 2), 4u);  // block align
+        EXPECT_EQ(std::string(h.begin() + 72, h.begin() + 76), "data");
+        if (rf64) {
+            EXPECT_EQ(Field(h, 4, 4), UINT32_MAX);
+            EXPECT_EQ(Field(h, 76, 4), UINT32_MAX);
+            EXPECT_EQ(Field(h, 20, 8), data + 72);
+            EXPECT_EQ(Field(h, 28, 8), data);
+            EXPECT_EQ(Field(h, 36, 8), data / 4);
+        } else {
+            EXPECT_EQ(Field(h, 4, 4), data + 72);
+            EXPECT_EQ(Field(h, 76, 4), data);
+            EXPECT_EQ(Field(h, 20, 24), 0u);
+        }
+    }
+    // a stream cannot be patched: a plain header, sizes capped
+    const std::vector<uint8_t> plain = WavHeader(1, 8000, uint64_t{5} << 30, false);
+    ASSERT_EQ(plain.size(), 44u);
+    EXPECT_EQ(Field(plain, 4, 4), UINT32_MAX);
+    EXPECT_EQ(Field(plain, 40, 4), UINT32_MAX - 36);
+    EXPECT_EQ(Field(WavHeader(1, 8000, 1000, false), 40, 4), 1000u);
+}
+
+struct Walked {
+    std::vector<uint64_t> frames, tags;
+    uint64_t junk = 0;
+};
+
+// Walks a whole buffer with the lookahead a reader gives (or everything).
+Walked Walk(const Bytes &b)
+{
+    Walked w;
+    StreamWalker walker;
+    for (uint64_t at = 0; at < b.size();) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(b.size() - at, walkerLookahead));
+        const Span span = walker.Next(b.data() + at, n, at + n == b.size());
+        EXPECT_NE(span.kind, SpanKind::NeedMore);
+        EXPECT_GT(span.length, 0u);
+        if (span.kind == SpanKind::NeedMore || span.length == 0)
+            break;
+        if (span.kind == SpanKind::Frame)
+            w.frames.push_back(at);
+        else if (span.kind == SpanKind::Tag)
+            w.tags.push_back(at);
+        else
+            w.junk += span.length;
+        at += span.length;
+    }
+    return w;
+}
+
+std::vector<uint64_t> Shifted(const std::vector<size_t> &offsets, uint64_t by)
+{
+    std::vector<uint64_t> out;
+    for (size_t o : offsets)
+        out.push_back(o + by);
+    return out;
+}
+
+TEST(StreamWalker, FindsEveryFrameAndNothingElseAroundTags)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(audio);
+    EXPECT_EQ(Walk(audio).frames, Shifted(frames, 0));
+    EXPECT_EQ(Walk(audio).junk, 0u);
+
+    // junk with false syncs, a tag, the audio, a headerless APE tag
+    std::mt19937 random(3);
+    Bytes file(3000);
+    for (uint8_t &b : file)
+        b = random() % 7 == 0 ? 0xff : static_cast<uint8_t>(random());
+    Bytes tag = Id3Header(3, 0, 500);
+    tag.resize(510, 0xff);
+    file.insert(file.end(), tag.begin(), tag.end());
+    const uint64_t start = file.size();
+    file.insert(file.end(), audio.begin(), audio.end());
+    const Bytes ape = Ape({{"Cover Art (Front)", std::string(audio.begin(), audio.begin() + 5000)}}, false);
+    file.insert(file.end(), ape.begin(), ape.end());
+    const Walked w = Walk(file);
+    EXPECT_EQ(w.frames, Shifted(frames, start));
+    EXPECT_EQ(w.tags, (std::vector<uint64_t>{3000, start + audio.size()}));
+}
+
+TEST(StreamWalker, AStartNeedsASecondHeaderOfTheSameStream)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const uint32_t length = 417;  // 128 kbit/s at 44.1 kHz without padding
+    // a header whose successor is missing, or of another rate, starts nothing
+    Bytes lone = {0xff, 0xfb, 0x90, 0x44};
+    lone.resize(length, 0);
+    lone.insert(lone.end(), {0xff, 0xf3, 0x80, 0xc4});  // MPEG-2 at the right place
+    lone.resize(2 * length, 0);
+    Bytes file = lone;
+    file.insert(file.end(), audio.begin(), audio.end());
+    EXPECT_EQ(Walk(file).frames, Shifted(FrameOffsets(audio), lone.size()));
+    // a frame that ends exactly at the end of the input is a stream
+    Bytes one = {0xff, 0xfb, 0x90, 0x44};
+    one.resize(length, 0);
+    EXPECT_EQ(Walk(one).frames, (std::vector<uint64_t>{0}));
+    one.push_back(0);
+    EXPECT_TRUE(Walk(one).frames.empty());
+}
+
+TEST(StreamWalker, FreeFormatFramesEndAtTheNextSync)
+{
+    // three free-format frames of 500 bytes
+    Bytes file;
+    for (int i = 0; i < 3; ++i) {
+        Bytes frame = {0xff, 0xfb, 0x00, 0x44};
+        frame.resize(500, 0x11);
+        file.insert(file.end(), frame.begin(), frame.end());
+    }
+    EXPECT_EQ(Walk(file).frames, (std::vector<uint64_t>{0, 500, 1000}));
+}
+
+TEST(StreamWalker, NeedsMoreOnlyBeforeTheLookahead)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    StreamWalker walker;
+    EXPECT_EQ(walker.Next(audio.data(), 100, false).kind, SpanKind::NeedMore);
+    EXPECT_EQ(walker.Next(audio.data(), walkerLookahead, false).kind, SpanKind::Frame);
+    const Bytes id3 = Id3Header(3, 0, 50);
+    StreamWalker other;
+    EXPECT_EQ(other.Next(id3.data(), 5, false).kind, SpanKind::NeedMore);
+    EXPECT_EQ(other.Next(id3.data(), 5, true).kind, SpanKind::Junk);
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+// Helpers for the tests that run the command-line host: files, the shell,
+// WAV files taken apart, and a fixture with a scratch folder.
+#ifndef VORLIX_TESTS_HOSTSUPPORT_H
+#define VORLIX_TESTS_HOSTSUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+/** Runs a command with sh, standard error dropped unless the command sends
+ *  it somewhere; its exit status. */
+int Shell(const std::string &command);
+
+Bytes ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const Bytes &bytes);
+bool Exists(const std::string &path);
+
+uint32_t Le32(const Bytes &b, size_t at);
+uint16_t Le16(const Bytes &b, size_t at);
+
+/** The parts of a WAV file that matter, found by walking its chunks. */
+struct WavFile {
+    std::string riff;                 // "RIFF" or "RF64"
+    uint32_t riffSize = 0;
+    std::vector<std::string> chunks;  // ids, up to and including "data"
+    uint16_t format = 0, channels = 0, bits = 0;
+    uint32_t rate = 0, byteRate = 0, dataSize = 0;
+    Bytes data;                       // everything after the data chunk's header
+};
+WavFile ParseWav(const Bytes &wav);
+
+/** A scratch folder per test and a clean decoder. */
+class HostFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /** What the library gives for the stream through the protocol. */
+    Bytes LibraryPcm(const Bytes &stream);
+
+    std::string dir;
+};
+
+#endif

@@ -1,0 +1,236 @@
+// vorlix-decode on files as users have them: tags around and between the
+// audio, MP3 in RIFF, non-MPEG input, several inputs, format changes,
+// interruptions.
+#include <random>
+
+#include "cli/HostSupport.h"
+
+namespace {
+
+const std::string host = VORLIX_DECODE;
+const std::string data = VORLIX_TEST_DATA;
+
+using RealWorld = HostFixture;
+
+// Every tagged fixture holds the same audio as mpeg1-44100-stereo.mp3.
+class Tagged : public HostFixture, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(Tagged, DecodesToExactlyTheUntaggedPcmFromAFileAndFromAPipe)
+{
+    const std::string in = data + "/" + GetParam();
+    const Bytes expected = LibraryPcm(ReadFixture("mpeg1-44100-stereo.mp3"));
+    ASSERT_EQ(Shell(host + " -q --raw " + in + " -o " + dir + "/file.pcm"), 0);
+    ASSERT_EQ(Shell("cat " + in + " | " + host + " -q --raw - > " + dir + "/pipe.pcm"), 0);
+    EXPECT_EQ(ReadFile(dir + "/file.pcm"), expected);
+    EXPECT_EQ(ReadFile(dir + "/pipe.pcm"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, Tagged,
+                         ::testing::Values("tag-picture.mp3", "tag-two-leading.mp3", "tag-trailing.mp3",
+                                           "tag-ape-footer.mp3", "tag-v1.mp3", "tag-v22.mp3",
+                                           "tag-v23-2000.mp3", "tag-v23-10000.mp3", "tag-v24.mp3"));
+
+TEST_F(RealWorld, ThePictureFixtureFoolsADecodeFromTheFirstByte)
+{
+    // what a host that hands the whole file to the library gets: the frames
+    // hidden in the picture come out, so the test above can catch that fault
+    EXPECT_NE(LibraryPcm(ReadFixture("tag-picture.mp3")), LibraryPcm(ReadFixture("mpeg1-44100-stereo.mp3")));
+}
+
+TEST_F(RealWorld, TheLeadingTagStillGivesTheTitle)
+{
+    ASSERT_EQ(Shell(host + " --info " + data + "/tag-picture.mp3 > " + dir + "/info.txt"), 0);
+    const Bytes text = ReadFile(dir + "/info.txt");
+    EXPECT_NE(std::string(text.begin(), text.end()).find("Title:    Cover"), std::string::npos);
+}
+
+TEST_F(RealWorld, UntaggedFixturesDecodeAsTheLibraryDoes)
+{
+    for (const char *name : {"mpeg1-32000-stereo.mp3", "mpeg1-44100-mono.mp3", "mpeg2-16000-stereo.mp3",
+                             "mpeg2-24000-stereo.mp3", "mpeg25-8000-mono.mp3", "mpeg25-12000-mono.mp3",
+                             "crc-44100-stereo.mp3", "damaged-frame.mp3", "loud-clipping.mp3"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(Shell(host + " -q --raw " + data + "/" + name + " -o " + dir + "/out.pcm"), 0);
+        EXPECT_EQ(ReadFile(dir + "/out.pcm"), LibraryPcm(ReadFixture(name)));
+    }
+}
+
+TEST_F(RealWorld, MpegInRiffDecodesFromTheDataChunk)
+{
+    ASSERT_EQ(Shell(host + " -q --raw " + data + "/riff-mpeg2-22050-mono.wav -o " + dir + "/out.pcm"), 0);
+    EXPECT_EQ(ReadFile(dir + "/out.pcm"), LibraryPcm(ReadFixture("mpeg2-22050-mono.mp3")));
+}
+
+TEST_F(RealWorld, NonMpegInputsFailWithoutOutput)
+{
+    std::mt19937 random(5);
+    Bytes wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                 1, 0, 2, 0, 0x44, 0xac, 0, 0, 0x10, 0xb1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 4, 0};
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    for (int i = 0; i < 200000; ++i) {
+        // quiet PCM holds many 0xff bytes; the "picture" is random
+        wav.push_back(static_cast<uint8_t>(i % 2 ? 0xff : random()));
+        png.push_back(static_cast<uint8_t>(random()));
+    }
+    Bytes text;
+    for (const char c : std::string(5000, 'x') + "ID3 TAG APETAGEX LYRICS200 \xff\xfb")
+        text.push_back(static_cast<uint8_t>(c));
+    const std::pair<const char *, Bytes> inputs[] = {
+        {"pcm.wav", wav}, {"image.png", png}, {"notes.txt", text}, {"zeros.mp3", Bytes(100000, 0)}};
+    for (const auto &[name, bytes] : inputs) {
+        SCOPED_TRACE(name);
+        WriteFile(dir + "/" + name, bytes);
+        EXPECT_EQ(Shell(host + " -q " + dir + "/" + name + " -o " + dir + "/out.wav"), 2);
+        EXPECT_EQ(Shell(host + " -q - -o " + dir + "/out.wav < " + dir + "/" + name), 2);
+        EXPECT_FALSE(Exists(dir + "/out.wav"));
+    }
+    ASSERT_EQ(Shell(host + " " + dir + "/image.png -o " + dir + "/out.wav 2> " + dir + "/err.txt; true"), 0);
+    const Bytes err = ReadFile(dir + "/err.txt");
+    EXPECT_NE(std::string(err.begin(), err.end()).find("no MPEG audio frames found in"), std::string::npos);
+}
+
+TEST_F(RealWorld, EveryArgumentIsAnInputWithItsOwnOutput)
+{
+    const Bytes a = ReadFixture("mpeg1-44100-mono.mp3"), b = ReadFixture("mpeg2-22050-stereo.mp3");
+    WriteFile(dir + "/a.mp3", a);
+    WriteFile(dir + "/b.mp3", b);
+    ASSERT_EQ(Shell(host + " -q " + dir + "/a.mp3 " + dir + "/b.mp3"), 0);
+    EXPECT_EQ(ReadFile(dir + "/a.mp3"), a);
+    EXPECT_EQ(ReadFile(dir + "/b.mp3"), b);
+    EXPECT_EQ(ParseWav(ReadFile(dir + "/a.wav")).data, LibraryPcm(a));
+    EXPECT_EQ(ParseWav(ReadFile(dir + "/b.wav")).data, LibraryPcm(b));
+
+    // -o names the output of one input only
+    EXPECT_EQ(Shell(host + " -q " + dir + "/a.mp3 " + dir + "/b.mp3 -o " + dir + "/c.wav"), 1);
+    EXPECT_FALSE(Exists(dir + "/c.wav"));
+
+    // -n leaves an existing output alone and goes on with the others
+    WriteFile(dir + "/a.wav", Bytes{1, 2, 3});
+    std::remove((dir + "/b.wav").c_str());
+    ASSERT_EQ(Shell(host + " -q -n " + dir + "/a.mp3 " + dir + "/b.mp3"), 0);
+    EXPECT_EQ(ReadFile(dir + "/a.wav"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(Exists(dir + "/b.wav"));
+
+    // a failing input does not stop the others; the status is the worst one
+    std::remove((dir + "/b.wav").c_str());
+    WriteFile(dir + "/x.mp3", Bytes(5000, 'x'));
+    EXPECT_EQ(Shell(host + " -q " + dir + "/x.mp3 " + dir + "/b.mp3 " + dir + "/missing.mp3"), 2);
+    EXPECT_TRUE(Exists(dir + "/b.wav"));
+    EXPECT_FALSE(Exists(dir + "/x.wav"));
+    // two inputs with one default output: the second does not overwrite the first
+    WriteFile(dir + "/b.mp2", a);
+    std::remove((dir + "/b.wav").c_str());
+    EXPECT_EQ(Shell(host + " -q " + dir + "/b.mp3 " + dir + "/b.mp2"), 3);
+    EXPECT_EQ(ParseWav(ReadFile(dir + "/b.wav")).data, LibraryPcm(b));
+}
+
+// Frames of PCM (bytes) per output frame of 1152 samples.
+size_t FrameBytes(int channels)
+{
+    return 1152u * 2u * static_cast<size_t>(channels);
+}
+
+// Each sample duplicated into both channels, or the pairs averaged.
+Bytes Rechannel(const Bytes &pcm, int from)
+{
+    Bytes out;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2 * static_cast<size_t>(from)) {
+        const int16_t l = static_cast<int16_t>(pcm[i] | (pcm[i + 1] << 8));
+        if (from == 1) {
+            out.insert(out.end(), {pcm[i], pcm[i + 1], pcm[i], pcm[i + 1]});
+        } else {
+            const int16_t r = static_cast<int16_t>(pcm[i + 2] | (pcm[i + 3] << 8));
+            const int mean = (l + r) >> 1;
+            out.push_back(static_cast<uint8_t>(mean));
+            out.push_back(static_cast<uint8_t>(static_cast<unsigned>(mean) >> 8));
+        }
+    }
+    return out;
+}
+
+int MaxDifference(const Bytes &a, const Bytes &b)
+{
+    int most = a.size() == b.size() ? 0 : 65536;
+    for (size_t i = 0; i + 1 < std::min(a.size(), b.size()); i += 2) {
+        const int x = static_cast<int16_t>(a[i] | (a[i + 1] << 8)), y = static_cast<int16_t>(b[i] | (b[i + 1] << 8));
+        most = std::max(most, std::abs(x - y));
+    }
+    return most;
+}
+
+TEST_F(RealWorld, AFormatChangeKeepsTheFirstFramesFormat)
+{
+    struct Case {
+        const char *first, *second;
+        int channels;      // of the output: the first stream's
+        uint32_t rate;
+    };
+    for (const Case c : {Case{"mpeg1-44100-stereo.mp3", "mpeg1-44100-mono.mp3", 2, 44100},
+                         Case{"mpeg1-44100-mono.mp3", "mpeg1-44100-stereo.mp3", 1, 44100},
+                         Case{"mpeg1-44100-stereo.mp3", "mpeg2-22050-stereo.mp3", 2, 44100}}) {
+        SCOPED_TRACE(std::string(c.first) + " + " + c.second);
+        const Bytes first = ReadFixture(c.first), second = ReadFixture(c.second);
+        Bytes joined = first;
+        joined.insert(joined.end(), second.begin(), second.end());
+        WriteFile(dir + "/joined.mp3", joined);
+        ASSERT_EQ(Shell(host + " -q " + dir + "/joined.mp3 2> " + dir + "/err.txt"), 0);
+        const WavFile wav = ParseWav(ReadFile(dir + "/joined.wav"));
+        EXPECT_EQ(wav.channels, c.channels);
+        EXPECT_EQ(wav.rate, c.rate);
+
+        // the first part as on its own; the second, converted to the first
+        // format, from its second frame on (its first frame, lame's header
+        // frame, still rings with the end of the first part)
+        const Bytes head = LibraryPcm(first);
+        ResetDecoder();
+        int32_t rate = static_cast<int32_t>(c.rate), channels, bitRate;
+        uint16_t t[3][VORLIX_TEXT_UNITS] = {};
+        ASSERT_EQ(GetHeaderInfo(second.data(), static_cast<int32_t>(second.size()), &rate, &channels,
+                                &bitRate, t[0], t[1], t[2]), 0);
+        Bytes tail = DecodeStream(second, 4096).pcm;
+        if (channels != c.channels)
+            tail = Rechannel(tail, channels);
+        tail.erase(tail.begin(), tail.begin() + static_cast<long>(FrameBytes(c.channels)));
+        ASSERT_EQ(wav.data.size(), head.size() + FrameBytes(c.channels) + tail.size());
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), wav.data.begin()));
+        // within 1 LSB: the output stage's error feedback goes on from the first part
+        EXPECT_LE(MaxDifference(tail, Bytes(wav.data.end() - static_cast<long>(tail.size()), wav.data.end())), 1);
+
+        const Bytes err = ReadFile(dir + "/err.txt");
+        const std::string message(err.begin(), err.end());
+        EXPECT_NE(message.find("changes format at 0:01.567"), std::string::npos) << message;
+        std::remove((dir + "/joined.wav").c_str());
+    }
+}
+
+TEST_F(RealWorld, ATagBetweenTwoFilesIsNotDecoded)
+{
+    Bytes joined = ReadFixture("mpeg1-44100-stereo.mp3");
+    const Bytes second = ReadFixture("mpeg1-44100-mono.mp3");
+    joined.insert(joined.end(), second.begin(), second.end());
+    WriteFile(dir + "/joined.mp3", joined);
+    ASSERT_EQ(Shell(host + " -q --raw " + dir + "/joined.mp3"), 0);
+    ASSERT_EQ(Shell(host + " -q --raw " + data + "/tag-between.mp3 -o " + dir + "/tagged.pcm"), 0);
+    EXPECT_EQ(ReadFile(dir + "/tagged.pcm"), ReadFile(dir + "/joined.pcm"));
+}
+
+TEST_F(RealWorld, ASignalRemovesThePartialOutput)
+{
+    // standard input stays open after some seconds of audio: the decode waits, mid-way
+    const std::string out = dir + "/partial.wav";
+    const std::string in = data + "/mpeg1-44100-stereo.mp3";
+    const std::string command = "mkfifo " + dir + "/in; " + host + " -q - -o " + out + " < " + dir + "/in & pid=$!; " +
+                                "(for i in 1 2 3 4 5 6 7 8; do cat " + in + "; done; sleep 10) > " + dir + "/in 2>/dev/null & " +
+                                "while [ ! -s " + out + " ]; do sleep 0.05; done; sleep 0.2; kill -TERM $pid; wait $pid";
+    EXPECT_EQ(Shell(command), 143);
+    EXPECT_FALSE(Exists(out));
+}
+
+TEST_F(RealWorld, AClosedPipeEndsQuietly)
+{
+    ASSERT_EQ(Shell(host + " -q --raw " + data + "/mpeg1-44100-stereo.mp3 -o - 2> " + dir +
+                    "/err.txt | head -c 100 > /dev/null"), 0);
+    EXPECT_TRUE(ReadFile(dir + "/err.txt").empty());
+}
+
+} // namespace

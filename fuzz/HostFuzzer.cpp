@@ -26,9 +26,15 @@ void Walk(const uint8_t *data, size_t size, size_t window)
     StreamWalker walker;
     for (size_t at = 0; at < size;) {
         const size_t n = size - at < window ? size - at : window;
-        // an exact copy, so that a read past the window is caught
-        std::vector<uint8_t> copy(data + at, data + at + n);
-        const Span span = walker.Next(copy.data(), n, at + n == size);
+        // an exact copy of a window, so that a read past it is caught (the
+        // whole input is an exact copy already)
+        std::vector<uint8_t> copy;
+        const uint8_t *p = data + at;
+        if (n < size - at) {
+            copy.assign(p, p + n);
+            p = copy.data();
+        }
+        const Span span = walker.Next(p, n, at + n == size);
         if (span.kind == SpanKind::NeedMore) {
             Check(n < walkerLookahead && at + n < size);
             window = walkerLookahead;
@@ -38,7 +44,7 @@ void Walk(const uint8_t *data, size_t size, size_t window)
         if (span.kind == SpanKind::Frame) {
             Check(span.length <= n);
             FrameHeader h;
-            Check(ParseFrameHeader(copy.data(), h));
+            Check(ParseFrameHeader(p, h));
             Check(h.sampleRate == span.header.sampleRate);
         } else if (span.kind == SpanKind::Junk) {
             Check(span.length <= n);

@@ -207,6 +207,18 @@ TEST_F(Host, InfoPrintsFormatAndTags)
     const Bytes text2 = ReadFile(out);
     EXPECT_NE(std::string(text2.begin(), text2.end()).find("MPEG-2.5 Layer III, 8000 Hz, mono, 16 kbit/s"),
               std::string::npos);
+    // the layer is the frame header's: twenty silent MPEG-1 Layer II frames
+    Bytes layer2;
+    for (int i = 0; i < 20; ++i) {
+        const Bytes frame = {0xff, 0xfd, 0x80, 0xc0};
+        layer2.insert(layer2.end(), frame.begin(), frame.end());
+        layer2.resize(layer2.size() + 417 - 4, 0);
+    }
+    WriteFile(dir + "/layer2.mp2", layer2);
+    ASSERT_EQ(Shell(host + " -T " + dir + "/layer2.mp2 > " + out), 0);
+    const Bytes text3 = ReadFile(out);
+    EXPECT_NE(std::string(text3.begin(), text3.end()).find("MPEG-1 Layer II, 44100 Hz, mono, 128 kbit/s"),
+              std::string::npos) << std::string(text3.begin(), text3.end());
 }
 
 } // namespace

@@ -75,6 +75,7 @@ AudioReader::Found AudioReader::Find(Input &in)
         const Span span = Next();
         if (span.kind == SpanKind::Frame) {
             firstFrame_ = pos_;
+            firstLength_ = span.length;
             first_ = span.header;
             return Found::Audio;
         }
@@ -88,7 +89,27 @@ AudioReader::Found AudioReader::Find(Input &in)
     }
 }
 
-size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n)
+std::vector<uint8_t> AudioReader::FirstFrameBytes() const
+{
+    const auto from = window_.begin() + (firstFrame_ - winStart_);
+    return std::vector<uint8_t>(from, from + static_cast<long>(firstLength_));
+}
+
+// Moves past a span; a tag that runs past the window is skipped in the input.
+void AudioReader::Advance(uint64_t length)
+{
+    pos_ += static_cast<int64_t>(length);
+    if (pos_ > winStart_ + static_cast<int64_t>(window_.size())) {
+        const int64_t to = std::min(pos_, end_);
+        walker_.Resync();
+        window_.clear();
+        winStart_ = pos_ = to;
+        if (!exhausted_ && !in_->Seek(to))
+            exhausted_ = true;
+    }
+}
+
+size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths)
 {
     size_t got = 0;
     while (got < n) {
@@ -98,18 +119,22 @@ size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n)
         if (span.kind == SpanKind::Frame) {
             const auto from = window_.begin() + (pos_ - winStart_);
             out.insert(out.end(), from, from + static_cast<long>(span.length));
+            lengths.push_back(static_cast<uint32_t>(span.length));
             got += span.length;
         }
-        pos_ += static_cast<int64_t>(span.length);
-        // a tag past the window: skip it in the input
-        if (pos_ > winStart_ + static_cast<int64_t>(window_.size())) {
-            const int64_t to = std::min(pos_, end_);
-            walker_.Resync();
-            window_.clear();
-            winStart_ = pos_ = to;
-            if (!exhausted_ && !in_->Seek(to))
-                exhausted_ = true;
-        }
+        Advance(span.length);
     }
     return got;
+}
+
+void AudioReader::Scan(FrameIndex &index)
+{
+    for (;;) {
+        const Span span = Next();
+        if (span.kind == SpanKind::NeedMore)
+            return;
+        if (span.kind == SpanKind::Frame)
+            index.Add(static_cast<uint64_t>(pos_), span.header, span.length);
+        Advance(span.length);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include "Io.h"
 #include "format/FrameHeader.h"
+#include "format/FrameIndex.h"
 #include "format/StreamWalker.h"
 
 class AudioReader {
@@ -28,8 +29,19 @@ public:
      *  must start a stream. */
     bool Seek(int64_t offset);
 
-    /** Appends up to about n bytes of whole frames; 0 at the end. */
-    size_t Read(std::vector<uint8_t> &out, size_t n);
+    /** Appends up to about n bytes of whole frames, and the length of each
+    *  frame to lengths; 0 at the end. */
+    size_t Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths);
+
+    /** Reads on to the end, noting each frame (from the reader's position). */
+    void Scan(FrameIndex &index);
+
+    /** The bytes of the first frame, as far as the window holds them (right
+     *  after Find). */
+    std::vector<uint8_t> FirstFrameBytes() const;
+
+    /** End of the audio region; INT64_MAX when unknown. */
+    int64_t End() const { return end_; }
 
     /** Offset of the next byte Read looks at. */
     int64_t Position() const { return pos_; }
@@ -39,6 +51,7 @@ private:
     void Fill();
     /** The next span at pos_ (NeedMore only at the very end). */
     Span Next();
+    void Advance(uint64_t length);
 
     Input *in_ = nullptr;
     StreamWalker walker_;
@@ -49,6 +62,7 @@ private:
     bool exhausted_ = false;       // the input has no more bytes
     int64_t regionStart_ = 0;
     int64_t firstFrame_ = 0;
+    uint64_t firstLength_ = 0;
     FrameHeader first_;
 };
 

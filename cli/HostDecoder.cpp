@@ -47,6 +47,10 @@ HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate)
     }
     rate_ = rate != 0 ? rate : First().sampleRate;
     channels_ = First().Channels();
+    // a header frame (Xing, Info, VBRI) decodes to silence: audio starts after it
+    const std::vector<uint8_t> first = reader_.FirstFrameBytes();
+    header_ = ParseHeaderFrame(first.data(), first.size(), First());
+    audioStart_ = reader_.FirstFrame() + (header_.kind != HeaderKind::None ? static_cast<int64_t>(first.size()) : 0);
     // the probe sees the leading tags too: that is where it reads the text
     if (!in.Seek(reader_.RegionStart()) || !Probe(in))
         return in.Failed() ? Status::ReadError : Status::NoAudio;
@@ -85,12 +89,38 @@ bool HostDecoder::Probe(Input &in)
     }
 }
 
+void HostDecoder::Scan(FrameIndex &index)
+{
+    reader_.Seek(audioStart_);
+    reader_.Scan(index);
+}
+
+void HostDecoder::Restart(uint64_t number)
+{
+    buffer_.clear();
+    frames_.clear();
+    base_ = 0;
+    fresh_ = true;
+    padded_ = false;
+    nextNumber_ = number;
+}
+
 bool HostDecoder::Start(bool eq, const int8_t *bands)
 {
     Init(eq ? 1 : 0, eq ? bands : nullptr);
     last_ = First();
-    const bool at = reader_.Seek(reader_.FirstFrame());
+    Restart(0);
+    const bool at = reader_.Seek(audioStart_);
     in_->Keep(false);
+    return at;
+}
+
+bool HostDecoder::SeekTo(uint64_t frame, int64_t offset)
+{
+    SeekStart();
+    const bool at = reader_.Seek(offset);
+    SeekEnd();
+    Restart(frame);
     return at;
 }
 
@@ -100,11 +130,17 @@ bool HostDecoder::Next(DecodedFrame &frame)
         int32_t bytes = 0, position = static_cast<int32_t>(base_);
         int32_t r;
         if (fresh_) {
-            if (reader_.Read(buffer_, readChunk) == 0) {
+            lengths_.clear();
+            uint32_t at = base_ + static_cast<uint32_t>(buffer_.size());
+            if (reader_.Read(buffer_, readChunk, lengths_) == 0) {
                 if (padded_ || in_->Failed())
                     return false;
                 buffer_.insert(buffer_.end(), streamGuard, 0);
                 padded_ = true;
+            }
+            for (uint32_t length : lengths_) {
+                frames_.emplace_back(at, nextNumber_++);
+                at += length;
             }
             r = DecompressAudio(buffer_.data(), static_cast<int32_t>(buffer_.size()), pcm_.data(), 0,
                                 &bytes, &position);
@@ -123,6 +159,15 @@ bool HostDecoder::Next(DecodedFrame &frame)
         }
         if (bytes <= 0)
             continue;  // a damaged frame, dropped
+
+        // which frame it was, by its position
+        const uint32_t pos = static_cast<uint32_t>(position);
+        while (!frames_.empty() && static_cast<int32_t>(frames_.front().first - pos) < 0)
+            frames_.pop_front();
+        if (!frames_.empty() && frames_.front().first == pos)
+            frame.number = frames_.front().second;
+        else
+            ++frame.number;
 
         // the frame's own format, from its header at the reported position
         const size_t at = static_cast<uint32_t>(position) - base_;

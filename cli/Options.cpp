@@ -27,7 +27,11 @@ const char *const usage =
     "  -o, --output FILE     write to FILE, - for standard output (one INPUT only)\n"
     "  -n, --no-clobber      leave existing output files alone\n"
     "  -r, --raw             write headerless little-endian PCM instead of WAV\n"
-    "  -T, --info            print the stream's format and tags; do not decode\n"
+    "  -T, --info            print the stream's format, length, encoder and tags;\n"
+    "                        do not decode\n"
+    "  -j, --json            the same as --info, as one JSON object\n"
+    "  -G, --no-gapless      keep the encoder's delay and padding (every decoded\n"
+    "                        sample but the header frame's)\n"
     "  -s, --start TIME      start decoding TIME into the stream\n"
     "  -t, --time DURATION   decode only DURATION of audio\n"
     "  -R, --rate HZ         convert to HZ: 8000, 11025, 12000, 16000, 22050,\n"
@@ -40,7 +44,13 @@ const char *const usage =
     "  -h, --help            print this help\n"
     "  -V, --version         print the version\n"
     "\n"
-    "TIME and DURATION are seconds (90, 12.5) or [HH:]MM:SS[.ddd] (1:30, 0:01:02.5).\n"
+    "TIME and DURATION are seconds (90, 12.5) or [HH:]MM:SS[.ddd] (1:30, 0:01:02.5),\n"
+    "counted in the output as written (after the gapless trims); a start is exact\n"
+    "to the sample.\n"
+    "\n"
+    "Gapless: a LAME header frame gives the encoder's delay and padding; the start\n"
+    "loses delay + 529 samples and the end padding - 529, so that the output is as\n"
+    "long as the encoder's input. The header frame is never output.\n"
     "\n"
     "Exit status: 0 success, 1 bad options, 2 input unreadable or without MPEG\n"
     "audio, 3 output not writable or refused, 128+N killed by signal N; with\n"
@@ -150,6 +160,8 @@ Options ParseOptions(int argc, char **argv)
         {"no-clobber", no_argument, nullptr, 'n'},
         {"raw", no_argument, nullptr, 'r'},
         {"info", no_argument, nullptr, 'T'},
+        {"json", no_argument, nullptr, 'j'},
+        {"no-gapless", no_argument, nullptr, 'G'},
         {"start", required_argument, nullptr, 's'},
         {"time", required_argument, nullptr, 't'},
         {"rate", required_argument, nullptr, 'R'},
@@ -163,7 +175,7 @@ Options ParseOptions(int argc, char **argv)
     Options o;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":o:nrTs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":o:nrTjGs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
         const std::string arg = optarg ? optarg : "";
         switch (c) {
         case 'o':
@@ -177,6 +189,12 @@ Options ParseOptions(int argc, char **argv)
             break;
         case 'T':
             o.info = true;
+            break;
+        case 'j':
+            o.info = o.json = true;
+            break;
+        case 'G':
+            o.gapless = false;
             break;
         case 's': {
             const auto t = ParseTime(arg);

@@ -13,6 +13,8 @@ struct Options {
     bool noClobber = false;         // leave existing outputs alone
     bool raw = false;               // headerless PCM instead of WAV
     bool info = false;              // print the stream's format and stop
+    bool json = false;              // the same as one JSON object
+    bool gapless = true;            // trim the encoder's delay and padding
     bool quiet = false;
     double start = 0.0;             // seconds to skip before decoding
     std::optional<double> duration; // seconds to decode

@@ -16,6 +16,11 @@
 #include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
+#include "StreamFacts.h"
+#include "TagInfo.h"
+#include "format/FrameIndex.h"
+#include "format/HeaderFrame.h"
+#include "format/Timeline.h"
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
 #include "format/Tags.h"
@@ -33,43 +38,133 @@ std::string Quoted(const std::string &name)
     return "'" + name + "'";
 }
 
-std::string Clock(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%06.3f", static_cast<int>(seconds / 60), std::fmod(seconds, 60.0));
-    return text;
-}
-
 std::string Format(int32_t rate, int32_t channels)
 {
     return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
 }
 
-void PrintInfo(const Input &in, HostDecoder &decoder)
+const char *ModeText(BitrateMode mode)
 {
-    const FrameHeader &h = decoder.First();
-    std::printf("Input:    %s\n", in.Name().c_str());
-    std::printf("Format:   %s %s, %d Hz, %s, %d kbit/s\n", VersionName(h.version), LayerName(h.layer),
-                h.sampleRate, ModeName(h.mode), h.bitrate / 1000);
-    if (in.Size() >= 0 && h.bitrate > 0) {
-        const double bytes = static_cast<double>(in.Size() - decoder.Reader().FirstFrame());
-        std::printf("Duration: %s (estimated)\n", Clock(bytes * 8.0 / h.bitrate).c_str());
+    switch (mode) {
+    case BitrateMode::Cbr:
+        return "CBR";
+    case BitrateMode::Abr:
+        return "ABR";
+    case BitrateMode::Vbr:
+        return "VBR";
+    default:
+        return "unknown";
     }
-    const TagText &t = decoder.Text();
-    const char *labels[3] = {"Title:", "Artist:", "Album:"};
-    const uint16_t *texts[3] = {t.title, t.artist, t.album};
-    for (int i = 0; i < 3; ++i)
-        if (texts[i][0] != 0)
-            std::printf("%-9s %s\n", labels[i], Utf8(texts[i]).c_str());
 }
 
+std::string Json(const std::string &text)
+{
+    std::string s = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            s += escape;
+        } else {
+            s += c;
+        }
+    }
+    return s + "\"";
+}
+
+// The tags from the leading ID3v2 tag, then ID3v1 at the end for what is missing.
+TagInfo ReadTags(Input &in, HostDecoder &decoder)
+{
+    TagInfo tags;
+    constexpr uint64_t maxTag = 64 << 20;
+    std::vector<uint8_t> head;
+    const int64_t start = decoder.Reader().RegionStart();
+    if (in.Seek(start) && in.Read(head, id3v2HeaderSize) == id3v2HeaderSize) {
+        const uint64_t size = Id3v2Size(head.data());
+        if (size > 0 && size <= maxTag && in.Read(head, size - id3v2HeaderSize) == size - id3v2HeaderSize)
+            ReadTag(head, tags);
+    }
+    if (in.Seekable() && in.Size() >= 128) {
+        std::vector<uint8_t> v1(128);
+        if (in.ReadAt(static_cast<uint64_t>(in.Size() - 128), 128, v1.data()) && v1[0] == 'T' && v1[1] == 'A' &&
+            v1[2] == 'G')
+            ReadTag(v1, tags);
+    }
+    return tags;
+}
+
+void PrintInfo(const Input &in, HostDecoder &decoder, const StreamFacts &f, const TagInfo &tags, bool json)
+{
+    const FrameHeader &h = decoder.First();
+    const HeaderFrame &header = decoder.Header();
+    const std::pair<const char *, const std::string *> fields[] = {
+        {"title", &tags.title}, {"artist", &tags.artist}, {"album", &tags.album}, {"year", &tags.year},
+        {"track", &tags.track}, {"genre", &tags.genre},   {"comment", &tags.comment}};
+    if (json) {
+        std::printf("{\"input\": %s, \"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
+                    "\"mode\": %s, \"bitrate_mode\": %s, \"bitrate\": %d, ",
+                    Json(in.Name()).c_str(), Json(VersionName(h.version)).c_str(), h.layer, h.sampleRate,
+                    h.Channels(), Json(ModeName(h.mode)).c_str(), Json(ModeText(f.mode)).c_str(), f.bitrate);
+        if (f.known)
+            std::printf("\"frames\": %llu, \"samples\": %llu, \"duration\": %.3f, ",
+                        static_cast<unsigned long long>(f.frames), static_cast<unsigned long long>(f.Samples()),
+                        static_cast<double>(f.Samples()) / f.rate);
+        else
+            std::printf("\"frames\": null, \"samples\": null, \"duration\": null, ");
+        std::printf("\"encoder\": %s, ", header.encoder.empty() ? "null" : Json(header.encoder).c_str());
+        if (header.Gapless())
+            std::printf("\"encoder_delay\": %d, \"encoder_padding\": %d, \"trim_start\": %llu, \"trim_end\": %llu, ",
+                        header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
+                        static_cast<unsigned long long>(f.trim.end));
+        else
+            std::printf("\"encoder_delay\": null, \"encoder_padding\": null, \"trim_start\": 0, \"trim_end\": 0, ");
+        std::printf("\"tags\": {");
+        const char *separator = "";
+        for (const auto &[name, value] : fields) {
+            if (value->empty())
+                continue;
+            std::printf("%s\"%s\": %s", separator, name, Json(*value).c_str());
+            separator = ", ";
+        }
+        std::printf("}}\n");
+        return;
+    }
+    std::printf("Input:    %s\n", in.Name().c_str());
+    std::printf("Format:   %s %s, %d Hz, %s\n", VersionName(h.version), LayerName(h.layer), h.sampleRate,
+                ModeName(h.mode));
+    std::printf("Bit rate: %s, %d kbit/s%s\n", ModeText(f.mode), f.bitrate / 1000,
+                f.mode == BitrateMode::Vbr || f.mode == BitrateMode::Abr ? " average" : "");
+    if (f.known) {
+        std::printf("Frames:   %llu\n", static_cast<unsigned long long>(f.frames));
+        std::printf("Duration: %s (%llu samples)\n", Clock(f.Samples(), f.rate).c_str(),
+                    static_cast<unsigned long long>(f.Samples()));
+    }
+    if (!header.encoder.empty())
+        std::printf("Encoder:  %s\n", header.encoder.c_str());
+    if (header.Gapless())
+        std::printf("Gapless:  delay %d, padding %d samples; trims %llu at the start, %llu at the end\n",
+                    header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
+                    static_cast<unsigned long long>(f.trim.end));
+    for (const auto &[name, value] : fields) {
+        if (value->empty())
+            continue;
+        char label[16];
+        std::snprintf(label, sizeof label, "%c%s:", name[0] - 'a' + 'A', name + 1);
+        std::printf("%-9s %s\n", label, value->c_str());
+    }
+}
+
+// Position, total, speed and time left on standard error, when it is a terminal.
 class Progress {
 public:
-    Progress(bool on, int64_t inputSize, int32_t rate, int32_t channels)
-        : on_(on && isatty(STDERR_FILENO)), size_(inputSize), bytesPerSecond_(rate * channels * 2.0)
+    Progress(bool on, uint64_t total, int32_t rate)
+        : on_(on && isatty(STDERR_FILENO)), total_(total), rate_(rate)
     {
     }
-    void Update(int64_t inputOffset, uint64_t outputBytes, bool last = false)
+    void Update(uint64_t done, bool last = false)
     {
         if (!on_)
             return;
@@ -78,19 +173,20 @@ public:
             return;
         shown_ = now;
         const double wall = std::chrono::duration<double>(now - start_).count();
-        const double speed = wall > 0 ? outputBytes / bytesPerSecond_ / wall : 0;
-        if (size_ > 0)
-            std::fprintf(stderr, "\r%5.1f%%  %.1fx real time ", 100.0 * inputOffset / size_, speed);
-        else
-            std::fprintf(stderr, "\r%.1f s  %.1fx real time ", outputBytes / bytesPerSecond_, speed);
+        const double speed = wall > 0 ? static_cast<double>(done) / rate_ / wall : 0;
+        char left[32] = "";
+        if (total_ > 0 && speed > 0 && done < total_)
+            std::snprintf(left, sizeof left, "  %.0f s left", static_cast<double>(total_ - done) / rate_ / speed);
+        std::fprintf(stderr, "\r%s%s%s  %.1fx%s   ", Clock(done, rate_).c_str(), total_ > 0 ? " / " : "",
+                     total_ > 0 ? Clock(total_, rate_).c_str() : "", speed, left);
         if (last)
             std::fputc('\n', stderr);
     }
 
 private:
     bool on_;
-    int64_t size_;
-    double bytesPerSecond_;
+    uint64_t total_;
+    int32_t rate_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), shown_{};
 };
 
@@ -156,6 +252,11 @@ std::string OutputPath(const Options &o, const std::string &input)
     return o.output.empty() ? DefaultOutput(input, o.raw) : o.output;
 }
 
+uint64_t Samples(double seconds, int32_t rate)
+{
+    return static_cast<uint64_t>(std::llround(seconds * rate));
+}
+
 int DecodeOne(const Options &o, const std::string &name, const std::vector<std::string> &written)
 {
     Input in;
@@ -170,8 +271,15 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     case HostDecoder::Status::Ok:
         break;
     }
+    const bool showProgress = !o.quiet && isatty(STDERR_FILENO);
     if (o.info) {
-        PrintInfo(in, decoder);
+        const TagInfo tags = ReadTags(in, decoder);
+        // the frame headers tell the length where a header frame does not
+        FrameIndex index;
+        const bool scan = in.Seekable() || decoder.Header().frames == 0;
+        if (scan)
+            decoder.Scan(index);
+        PrintInfo(in, decoder, Describe(decoder, scan ? &index : nullptr, o.gapless), tags, o.json);
         return exitOk;
     }
 
@@ -185,17 +293,33 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     if (const std::string why = Refusal(outPath, o, written); !why.empty())
         return Error(outPath == "-" ? exitUsage : exitOutput, why);
 
-    const int32_t rate = decoder.Rate(), channels = decoder.Channels();
+    // a scan of a seekable input finds the frame to seek to, and the length
+    FrameIndex index;
+    const bool scan = in.Seekable() && (o.start > 0 || (showProgress && decoder.Header().frames == 0));
+    if (scan)
+        decoder.Scan(index);
+    const StreamFacts facts = Describe(decoder, scan ? &index : nullptr, o.gapless);
+    const int32_t rate = decoder.Rate(), channels = decoder.Channels(), streamRate = facts.rate;
+    if (o.start > 0 && facts.known && Samples(o.start, streamRate) >= facts.Samples())
+        return Error(exitUsage, "start " + Clock(Samples(o.start, streamRate), streamRate) +
+                                    " is past the end (duration " + Clock(facts.Samples(), streamRate) + ")");
+
     if (!decoder.Start(o.eq, o.bands))
         return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
-    if (o.start > 0 && decoder.First().bitrate > 0) {
-        // the byte offset estimated from the first frame's bit rate
-        SeekStart();
-        const int64_t offset = decoder.Reader().FirstFrame() +
-                               static_cast<int64_t>(o.start * decoder.First().bitrate / 8.0);
-        const bool moved = decoder.Reader().Seek(offset);
-        SeekEnd();
-        if (!moved && in.Failed())
+    // the trims and the stretch asked for, at the output rate
+    const GaplessTrim trim = o.gapless && decoder.Header().Gapless()
+                                 ? Trim(decoder.Header().delay, decoder.Header().padding, streamRate, rate)
+                                 : GaplessTrim{};
+    const uint64_t begin = trim.start + Samples(o.start, rate);
+    const uint64_t end = o.duration ? begin + Samples(*o.duration, rate) : UINT64_MAX;
+    if (scan && o.start > 0) {
+        // from enough frames before the one that holds the start for the bit
+        // reservoir and the synthesis overlap to be whole
+        const uint64_t target = facts.trim.start + Samples(o.start, streamRate);
+        const uint64_t frame = target / static_cast<uint64_t>(facts.samplesPerFrame);
+        const size_t from = index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(decoder.First()));
+        if (from > 0 && from < index.Frames() &&
+            !decoder.SeekTo(from, static_cast<int64_t>(index.Offset(from))))
             return Error(exitInput, "cannot seek in " + Quoted(name));
     }
 
@@ -206,28 +330,29 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
     }
 
-    uint64_t byteLimit = UINT64_MAX;
-    if (o.duration)
-        byteLimit = static_cast<uint64_t>(std::llround(*o.duration * rate)) * static_cast<uint64_t>(channels) * 2;
-    Progress progress(!o.quiet, in.Size(), rate, channels);
+    const uint64_t total = facts.known ? Samples(static_cast<double>(facts.Samples()) / streamRate, rate) : 0;
+    Progress progress(!o.quiet, o.duration ? Samples(*o.duration, rate) : total > begin - trim.start ? total - (begin - trim.start) : 0, rate);
+    Timeline timeline(begin, end, trim.end, channels);
     DecodedFrame frame;
+    std::vector<uint8_t> ready;
     bool writeFailed = false;
     int changes = 0;
-    while (out.DataBytes() < byteLimit && decoder.Next(frame)) {
+    while (!timeline.Done() && decoder.Next(frame)) {
         if (frame.formatChanged && ++changes <= 3)
             std::fprintf(stderr, "vorlix-decode: warning: %s changes format at %s to %s; the output stays %s\n",
-                         Quoted(name).c_str(), Clock(out.DataBytes() / (2.0 * channels * rate)).c_str(),
+                         Quoted(name).c_str(), Clock(timeline.Position() > trim.start ? timeline.Position() - trim.start : 0, rate).c_str(),
                          Format(frame.header.sampleRate, frame.header.Channels()).c_str(),
                          Format(rate, channels).c_str());
-        const uint64_t n = std::min<uint64_t>(frame.pcm.size(), byteLimit - out.DataBytes());
-        if (!out.Write(frame.pcm.data(), n)) {
+        ready.clear();
+        timeline.Push(frame.number, frame.pcm.data(), frame.pcm.size(), ready);
+        if (!out.Write(ready.data(), ready.size())) {
             writeFailed = true;
             break;
         }
-        progress.Update(decoder.Reader().Position(), out.DataBytes());
+        progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)));
     }
     Exit();
-    progress.Update(decoder.Reader().Position(), out.DataBytes(), true);
+    progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)), true);
 
     if (in.Failed()) {
         out.Abandon();
@@ -239,8 +364,9 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
     }
     if (!o.quiet)
-        std::fprintf(stderr, "%s: %s, %.2f s -> %s\n", name.c_str(), Format(rate, channels).c_str(),
-                     out.DataBytes() / (2.0 * channels * rate), outPath == "-" ? "standard output" : outPath.c_str());
+        std::fprintf(stderr, "%s: %s, %s -> %s\n", name.c_str(), Format(rate, channels).c_str(),
+                     Clock(out.DataBytes() / (2u * static_cast<unsigned>(channels)), rate).c_str(),
+                     outPath == "-" ? "standard output" : outPath.c_str());
     return exitOk;
 }
 

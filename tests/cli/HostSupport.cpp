@@ -1,5 +1,9 @@
 #include "cli/HostSupport.h"
 
+#include <algorithm>
+#include "format/FrameHeader.h"
+#include "format/HeaderFrame.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -38,6 +42,16 @@ uint32_t Le32(const Bytes &b, size_t at)
 uint16_t Le16(const Bytes &b, size_t at)
 {
     return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+int MaxDifference(const Bytes &a, const Bytes &b)
+{
+    int most = a.size() == b.size() ? 0 : 65536;
+    for (size_t i = 0; i + 1 < std::min(a.size(), b.size()); i += 2) {
+        const int x = static_cast<int16_t>(a[i] | (a[i + 1] << 8)), y = static_cast<int16_t>(b[i] | (b[i + 1] << 8));
+        most = std::max(most, std::abs(x - y));
+    }
+    return most;
 }
 
 WavFile ParseWav(const Bytes &wav)
@@ -85,4 +99,16 @@ Bytes HostFixture::LibraryPcm(const Bytes &stream)
 {
     ResetDecoder();
     return DecodeStream(stream, 4096).pcm;
+}
+
+Bytes HostFixture::UntrimmedPcm(const Bytes &stream)
+{
+    Bytes pcm = LibraryPcm(stream);
+    FrameHeader h;
+    EXPECT_TRUE(stream.size() >= 4 && ParseFrameHeader(stream.data(), h));
+    if (ParseHeaderFrame(stream.data(), std::min<size_t>(stream.size(), 2048), h).kind == HeaderKind::None)
+        return pcm;
+    const size_t first = static_cast<size_t>(h.SamplesPerFrame() * h.Channels() * 2);
+    pcm.erase(pcm.begin(), pcm.begin() + static_cast<long>(std::min(first, pcm.size())));
+    return pcm;
 }

@@ -18,6 +18,10 @@ Bytes ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const Bytes &bytes);
 bool Exists(const std::string &path);
 
+/** Largest difference between the 16-bit samples of two PCM byte strings
+ *  (65536 when their lengths differ). */
+int MaxDifference(const Bytes &a, const Bytes &b);
+
 uint32_t Le32(const Bytes &b, size_t at);
 uint16_t Le16(const Bytes &b, size_t at);
 
@@ -40,6 +44,9 @@ protected:
 
     /** What the library gives for the stream through the protocol. */
     Bytes LibraryPcm(const Bytes &stream);
+    /** The same without a header frame's samples: what vorlix-decode
+     *  --no-gapless writes. */
+    Bytes UntrimmedPcm(const Bytes &stream);
 
     std::string dir;
 };

@@ -1,0 +1,61 @@
+#include "StreamFacts.h"
+
+#include <cstdio>
+
+namespace {
+
+// A header frame that claims more frames than this is not believed.
+constexpr uint64_t maxClaimedFrames = uint64_t{1} << 25;
+
+} // namespace
+
+uint64_t StreamFacts::Samples() const
+{
+    const uint64_t all = frames * static_cast<uint64_t>(samplesPerFrame);
+    return all > trim.start + trim.end ? all - trim.start - trim.end : 0;
+}
+
+StreamFacts Describe(const HostDecoder &decoder, const FrameIndex *scan, bool gapless)
+{
+    const FrameHeader &first = decoder.First();
+    const HeaderFrame &header = decoder.Header();
+    StreamFacts f;
+    f.rate = first.sampleRate;
+    f.samplesPerFrame = first.SamplesPerFrame();
+    if (scan != nullptr) {
+        f.frames = scan->Frames();
+        f.known = f.scanned = true;
+    } else if (header.frames > 0 && header.frames <= maxClaimedFrames) {
+        f.frames = header.frames;
+        f.known = true;
+    }
+    if (gapless && header.Gapless())
+        f.trim = Trim(header.delay, header.padding, f.rate, f.rate);
+
+    f.mode = header.Mode();
+    if (f.mode == BitrateMode::Unknown && scan != nullptr)
+        f.mode = scan->ConstantBitrate() ? BitrateMode::Cbr : BitrateMode::Vbr;
+    f.bitrate = first.bitrate;
+    if (f.mode != BitrateMode::Cbr && f.known && f.frames > 0) {
+        const uint64_t bytes = scan != nullptr ? scan->Bytes() : header.bytes;
+        const uint64_t samples = f.frames * static_cast<uint64_t>(f.samplesPerFrame);
+        if (bytes > 0)
+            f.bitrate = static_cast<int32_t>((bytes * 8 * static_cast<uint64_t>(f.rate) + samples / 2) / samples);
+    }
+    return f;
+}
+
+std::string Clock(uint64_t samples, int32_t rate)
+{
+    const uint64_t ms = rate > 0 ? (samples * 1000 + static_cast<uint64_t>(rate) / 2) / static_cast<uint64_t>(rate) : 0;
+    const uint64_t s = ms / 1000, m = s / 60, h = m / 60;
+    char text[48];
+    if (h > 0)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(h),
+                      static_cast<unsigned long long>(m % 60), static_cast<unsigned long long>(s % 60),
+                      static_cast<unsigned long long>(ms % 1000));
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(m),
+                      static_cast<unsigned long long>(s % 60), static_cast<unsigned long long>(ms % 1000));
+    return text;
+}

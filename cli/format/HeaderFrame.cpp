@@ -1,0 +1,114 @@
+#include "format/HeaderFrame.h"
+
+#include <cstring>
+
+namespace {
+
+uint32_t Be32(const uint8_t *p)
+{
+    return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+uint16_t Be16(const uint8_t *p)
+{
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+constexpr size_t lameSize = 36;      // encoder string to the tag's CRC
+constexpr size_t lameCrcSpan = 190;  // bytes of the frame that the CRC covers
+
+void ParseLame(const uint8_t *p, size_t n, const uint8_t *frame, HeaderFrame &f)
+{
+    if (n < lameSize || p[0] == 0)
+        return;
+    f.hasLame = true;
+    for (size_t i = 0; i < 9 && p[i] >= 0x20 && p[i] < 0x7f; ++i)
+        f.encoder += static_cast<char>(p[i]);
+    f.lameMethod = p[9] & 0x0f;
+    f.delay = (p[21] << 4) | (p[22] >> 4);
+    f.padding = ((p[22] & 0x0f) << 8) | p[23];
+    const size_t crcAt = static_cast<size_t>(p - frame) + 34;
+    f.crcValid = crcAt == lameCrcSpan && LameCrc(frame, lameCrcSpan) == Be16(p + 34);
+}
+
+} // namespace
+
+uint16_t LameCrc(const uint8_t *p, size_t n)
+{
+    uint32_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xa001 : crc >> 1;
+    }
+    return static_cast<uint16_t>(crc);
+}
+
+BitrateMode HeaderFrame::Mode() const
+{
+    if (hasLame && lameMethod != 0) {
+        if (lameMethod == 1 || lameMethod == 8)
+            return BitrateMode::Cbr;
+        if (lameMethod == 2 || lameMethod == 9)
+            return BitrateMode::Abr;
+        return BitrateMode::Vbr;
+    }
+    switch (kind) {
+    case HeaderKind::Info:
+        return BitrateMode::Cbr;
+    case HeaderKind::Xing:
+    case HeaderKind::Vbri:
+        return BitrateMode::Vbr;
+    default:
+        return BitrateMode::Unknown;
+    }
+}
+
+HeaderFrame ParseHeaderFrame(const uint8_t *p, size_t n, const FrameHeader &h)
+{
+    HeaderFrame f;
+    if (h.layer != 3)
+        return f;
+    // after the side information; encoders differ on whether a CRC comes first
+    const auto tagAt = [&](size_t at) {
+        return at + 8 <= n && (std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0);
+    };
+    size_t at = 4 + static_cast<size_t>(h.SideInfoSize());
+    if (h.crc && !tagAt(at))
+        at += 2;
+    if (tagAt(at)) {
+        f.kind = p[at] == 'X' ? HeaderKind::Xing : HeaderKind::Info;
+        const uint32_t flags = Be32(p + at + 4);
+        size_t q = at + 8;
+        if ((flags & 1) && q + 4 <= n) {
+            f.frames = Be32(p + q);
+            q += 4;
+        }
+        if ((flags & 2) && q + 4 <= n) {
+            f.bytes = Be32(p + q);
+            q += 4;
+        }
+        if ((flags & 4) && q + 100 <= n) {
+            std::memcpy(f.toc, p + q, 100);
+            f.hasToc = true;
+            q += 100;
+        }
+        if ((flags & 8) && q + 4 <= n) {
+            f.quality = static_cast<int32_t>(Be32(p + q));
+            q += 4;
+        }
+        if (q < n)
+            ParseLame(p + q, n - q, p, f);
+        return f;
+    }
+    // VBRI sits 32 bytes after the header, whatever the side information
+    if (n >= 4 + 32 + 26 && std::memcmp(p + 36, "VBRI", 4) == 0) {
+        const uint8_t *v = p + 36;
+        f.kind = HeaderKind::Vbri;
+        f.delay = -1;
+        f.quality = Be16(v + 8);
+        f.bytes = Be32(v + 10);
+        f.frames = Be32(v + 14);
+    }
+    return f;
+}

@@ -53,7 +53,7 @@ install-check: build
 # speed against the bare libmad loop, on 60 s streams made on first use
 bench: build
 	bench/make-streams $(BUILD)/bench-streams
-	$(BUILD)/bench/vorlix_bench $(BUILD)/bench-streams/*.mp3
+	$(BUILD)/bench/vorlix_bench --scan $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3 $(BUILD)/bench-streams/*.mp3
 
 # cross-build for ARCH (armhf or arm64) and run the tests under qemu-user
 cross:

@@ -2,7 +2,10 @@
 // Vorlix's public calling protocol, and prints speed and the ratio of CPU
 // times, medians of repeated runs in one process.
 //
-//   vorlix_bench [--runs N] STREAM.mp3...
+//   vorlix_bench [--runs N] [--scan LONG.mp3] STREAM.mp3...
+//
+// Then times the host's frame-header scan of every stream, and of the
+// --scan streams (too long to decode in a benchmark), as ms per hour.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +18,9 @@
 
 #include <mad.h>
 
+#include "HostDecoder.h"
+#include "Io.h"
+#include "format/FrameIndex.h"
 #include "vorlix.h"
 
 namespace {
@@ -116,6 +122,23 @@ Result Library(const Bytes &stream, const Mode &mode, Bytes &out, bool hash)
     return r;
 }
 
+// CPU seconds of the host's frame-header scan of a file (from its first
+// frame to the end), the frames' duration in seconds and the frame count.
+double ScanSeconds(const std::string &file, double &audioSeconds, size_t &frames)
+{
+    Input in;
+    HostDecoder decoder;
+    if (!in.Open(file) || decoder.Open(in, 0) != HostDecoder::Status::Ok)
+        return -1;
+    FrameIndex index;
+    const double t = CpuSeconds();
+    decoder.Scan(index);
+    const double spent = CpuSeconds() - t;
+    audioSeconds = static_cast<double>(index.Samples()) / decoder.First().sampleRate;
+    frames = index.Frames();
+    return spent;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -127,13 +150,16 @@ double Median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     int runs = 7;
-    std::vector<std::string> files;
+    std::vector<std::string> files, scanned;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--scan") == 0 && i + 1 < argc)
+            scanned.push_back(argv[++i]);  // only scanned, not decoded
         else
             files.push_back(argv[i]);
     }
+    scanned.insert(scanned.begin(), files.begin(), files.end());
     if (files.empty()) {
         std::fprintf(stderr, "usage: vorlix_bench [--runs N] STREAM.mp3...\n");
         return 1;
@@ -200,6 +226,19 @@ int main(int argc, char **argv)
             std::printf("%-22s %-14s %10.1f %8.3f  %016llx\n", name.c_str(), list[m].name, seconds / l, l / b,
                         static_cast<unsigned long long>(s.hash[m + 1]));
         }
+    }
+
+    // the host's frame-header scan, the base of exact durations and seeking
+    std::printf("\n%-22s %10s %10s %12s\n", "stream", "frames", "scan ms", "ms per hour");
+    for (const std::string &file : scanned) {
+        std::vector<double> times;
+        double audio = 0;
+        size_t frames = 0;
+        for (int run = 0; run < runs; ++run)
+            times.push_back(ScanSeconds(file, audio, frames));
+        const double t = Median(times);
+        std::printf("%-22s %10zu %10.2f %12.2f\n", file.substr(file.find_last_of('/') + 1).c_str(), frames,
+                    t * 1000, audio > 0 ? t * 1000 * 3600 / audio : 0.0);
     }
     return 0;
 }

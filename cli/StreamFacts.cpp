@@ -2,13 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// A header frame that claims more frames than this is not believed.
-constexpr uint64_t maxClaimedFrames = uint64_t{1} << 25;
-
-} // namespace
-
 uint64_t StreamFacts::Samples() const
 {
     const uint64_t all = frames * static_cast<uint64_t>(samplesPerFrame);
@@ -25,7 +18,7 @@ StreamFacts Describe(const HostDecoder &decoder, const FrameIndex *scan, bool ga
     if (scan != nullptr) {
         f.frames = scan->Frames();
         f.known = f.scanned = true;
-    } else if (header.frames > 0 && header.frames <= maxClaimedFrames) {
+    } else if (header.CountBelievable()) {
         f.frames = header.frames;
         f.known = true;
     }

@@ -212,22 +212,33 @@ bool SameFile(const std::string &a, const std::string &b)
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Whether an existing file begins with an ID3 tag, MPEG audio or MP3 in RIFF.
+// Whether an existing file begins with an ID3 tag, MP3 in RIFF, or MPEG
+// audio: four frames in a row from its first byte (raw PCM can look like the
+// start of one by chance).
 bool HoldsMpeg(const std::string &path)
 {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return false;
-    std::vector<uint8_t> head(walkerLookahead);
+    std::vector<uint8_t> head(4 * walkerLookahead);
     head.resize(std::fread(head.data(), 1, head.size(), f));
     std::fclose(f);
-    const bool eof = head.size() < walkerLookahead;
+    const bool eof = head.size() < 4 * walkerLookahead;
     if (head.size() >= id3v2HeaderSize && Id3v2Size(head.data()) != 0)
         return true;
     if (ParseRiff(head.data(), head.size(), eof).kind == RiffKind::Mpeg)
         return true;
     StreamWalker walker;
-    return walker.Next(head.data(), head.size(), eof).kind == SpanKind::Frame;
+    size_t at = 0;
+    for (int frames = 0; frames < 4; ++frames) {
+        const Span span = walker.Next(head.data() + at, head.size() - at, eof);
+        if (span.kind != SpanKind::Frame)
+            return false;
+        at += static_cast<size_t>(span.length);
+        if (at >= head.size())
+            return frames == 3 || eof;
+    }
+    return true;
 }
 
 // Why an output must not be written, or "" when it may.
@@ -276,7 +287,7 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         const TagInfo tags = ReadTags(in, decoder);
         // the frame headers tell the length where a header frame does not
         FrameIndex index;
-        const bool scan = in.Seekable() || decoder.Header().frames == 0;
+        const bool scan = in.Seekable() || !decoder.Header().CountBelievable();
         if (scan)
             decoder.Scan(index);
         PrintInfo(in, decoder, Describe(decoder, scan ? &index : nullptr, o.gapless), tags, o.json);
@@ -295,7 +306,7 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
 
     // a scan of a seekable input finds the frame to seek to, and the length
     FrameIndex index;
-    const bool scan = in.Seekable() && (o.start > 0 || (showProgress && decoder.Header().frames == 0));
+    const bool scan = in.Seekable() && (o.start > 0 || (showProgress && !decoder.Header().CountBelievable()));
     if (scan)
         decoder.Scan(index);
     const StreamFacts facts = Describe(decoder, scan ? &index : nullptr, o.gapless);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "format/FrameHeader.h"
+#include "format/FrameIndex.h"
+#include "format/HeaderFrame.h"
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
 #include "format/Tags.h"
@@ -20,10 +22,12 @@ void Check(bool condition)
         std::abort();
 }
 
-// Walks the input as a reader does, with windows of at most `window` bytes.
+// Walks the input as a reader does, with windows of at most `window` bytes;
+// reads each frame as a header frame too, and notes it in an index.
 void Walk(const uint8_t *data, size_t size, size_t window)
 {
     StreamWalker walker;
+    FrameIndex index;
     for (size_t at = 0; at < size;) {
         const size_t n = size - at < window ? size - at : window;
         // an exact copy of a window, so that a read past it is caught (the
@@ -46,6 +50,11 @@ void Walk(const uint8_t *data, size_t size, size_t window)
             FrameHeader h;
             Check(ParseFrameHeader(p, h));
             Check(h.sampleRate == span.header.sampleRate);
+            const HeaderFrame f = ParseHeaderFrame(p, static_cast<size_t>(span.length), h);
+            Check(!f.hasLame || f.encoder.size() <= 9);
+            Check(f.delay < 4096 && f.padding < 4096);
+            index.Add(at, h, span.length);
+            Check(index.Preroll(index.Frames() - 1, ReservoirBytes(h)) < index.Frames());
         } else if (span.kind == SpanKind::Junk) {
             Check(span.length <= n);
         }

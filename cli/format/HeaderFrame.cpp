@@ -80,23 +80,33 @@ HeaderFrame ParseHeaderFrame(const uint8_t *p, size_t n, const FrameHeader &h)
         f.kind = p[at] == 'X' ? HeaderKind::Xing : HeaderKind::Info;
         const uint32_t flags = Be32(p + at + 4);
         size_t q = at + 8;
-        if ((flags & 1) && q + 4 <= n) {
-            f.frames = Be32(p + q);
-            q += 4;
-        }
-        if ((flags & 2) && q + 4 <= n) {
-            f.bytes = Be32(p + q);
-            q += 4;
-        }
-        if ((flags & 4) && q + 100 <= n) {
-            std::memcpy(f.toc, p + q, 100);
+        // each field the flags name, in order; a frame cut short ends the header
+        const auto field = [&](uint32_t flag, size_t size) {
+            if (!(flags & flag))
+                return true;
+            if (q + size > n)
+                return false;
+            q += size;
+            return true;
+        };
+        if (!field(1, 4))
+            return f;
+        if (flags & 1)
+            f.frames = Be32(p + q - 4);
+        if (!field(2, 4))
+            return f;
+        if (flags & 2)
+            f.bytes = Be32(p + q - 4);
+        if (!field(4, 100))
+            return f;
+        if (flags & 4) {
+            std::memcpy(f.toc, p + q - 100, 100);
             f.hasToc = true;
-            q += 100;
         }
-        if ((flags & 8) && q + 4 <= n) {
-            f.quality = static_cast<int32_t>(Be32(p + q));
-            q += 4;
-        }
+        if (!field(8, 4))
+            return f;
+        if (flags & 8)
+            f.quality = static_cast<int32_t>(Be32(p + q - 4));
         if (q < n)
             ParseLame(p + q, n - q, p, f);
         return f;

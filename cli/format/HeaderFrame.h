@@ -29,6 +29,8 @@ struct HeaderFrame {
     bool crcValid = false;     // the extension's CRC of the frame's first 190 bytes matches
 
     BitrateMode Mode() const;
+    /** A frame count that can be believed: given, and not absurdly large. */
+    bool CountBelievable() const { return frames > 0 && frames <= (1u << 25); }
     /** Encoder delay and padding are known: the stream can be trimmed. */
     bool Gapless() const { return delay >= 0 && padding >= 0; }
 };

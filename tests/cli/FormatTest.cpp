@@ -1,11 +1,15 @@
 // The host's byte-level code: frame headers, tag spans, RIFF, the stream walker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
 #include "TestSupport.h"
 #include "format/FrameHeader.h"
+#include "format/FrameIndex.h"
+#include "format/HeaderFrame.h"
+#include "format/Timeline.h"
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
 #include "format/Tags.h"
@@ -367,6 +371,151 @@ TEST(StreamWalker, NeedsMoreOnlyBeforeTheLookahead)
     StreamWalker other;
     EXPECT_EQ(other.Next(id3.data(), 5, false).kind, SpanKind::NeedMore);
     EXPECT_EQ(other.Next(id3.data(), 5, true).kind, SpanKind::Junk);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HeaderFrame, ReadsLamesInfoFrame)
+{
+    const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(stream);
+    FrameHeader h;
+    ASSERT_TRUE(ParseFrameHeader(stream.data(), h));
+    const HeaderFrame f = ParseHeaderFrame(stream.data(), frames[1], h);
+    EXPECT_EQ(f.kind, HeaderKind::Info);
+    EXPECT_EQ(f.frames, frames.size() - 1);
+    EXPECT_EQ(f.bytes, stream.size());
+    EXPECT_TRUE(f.hasToc);
+    EXPECT_TRUE(std::is_sorted(f.toc, f.toc + 100));
+    EXPECT_EQ(f.encoder, "LAME3.100");
+    EXPECT_EQ(f.delay, 576);
+    EXPECT_TRUE(f.crcValid);
+    EXPECT_EQ(f.Mode(), BitrateMode::Cbr);
+    // frames * 1152 = samples + delay + padding
+    EXPECT_EQ(f.frames * 1152u, 66150u + static_cast<uint32_t>(f.delay + f.padding));
+
+    // a damaged byte inside the CRC's span shows
+    Bytes damaged(stream.begin(), stream.begin() + static_cast<long>(frames[1]));
+    damaged[100] ^= 1;
+    EXPECT_FALSE(ParseHeaderFrame(damaged.data(), damaged.size(), h).crcValid);
+    // an ordinary audio frame is none
+    EXPECT_EQ(ParseHeaderFrame(stream.data() + frames[5], frames[6] - frames[5], h).kind, HeaderKind::None);
+}
+
+TEST(HeaderFrame, TruncatedFramesGiveWhatTheyHold)
+{
+    const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");
+    FrameHeader h;
+    ASSERT_TRUE(ParseFrameHeader(stream.data(), h));
+    for (size_t n = 0; n <= 417; ++n) {
+        const Bytes cut(stream.begin(), stream.begin() + static_cast<long>(n));  // exact size for the sanitizer
+        const HeaderFrame f = ParseHeaderFrame(cut.data(), cut.size(), h);
+        if (n < 44) {
+            EXPECT_EQ(f.kind, HeaderKind::None) << n;
+        }
+        if (n < 192) {
+            EXPECT_FALSE(f.Gapless()) << n;
+        }
+    }
+}
+
+TEST(HeaderFrame, ReadsVbri)
+{
+    Bytes frame(417, 0);
+    const uint8_t header[4] = {0xff, 0xfb, 0x90, 0x44};
+    std::copy(header, header + 4, frame.begin());
+    const uint8_t vbri[] = {'V', 'B', 'R', 'I', 0, 1, 0x04, 0x81, 0, 80, 0, 1, 0, 0, 0, 0, 0, 100};
+    std::copy(std::begin(vbri), std::end(vbri), frame.begin() + 36);
+    FrameHeader h;
+    ASSERT_TRUE(ParseFrameHeader(frame.data(), h));
+    const HeaderFrame f = ParseHeaderFrame(frame.data(), frame.size(), h);
+    EXPECT_EQ(f.kind, HeaderKind::Vbri);
+    EXPECT_EQ(f.frames, 100u);
+    EXPECT_EQ(f.bytes, 65536u);
+    EXPECT_EQ(f.Mode(), BitrateMode::Vbr);
+    EXPECT_FALSE(f.Gapless());
+}
+
+Bytes Ramp(uint64_t first, size_t samples)
+{
+    Bytes b;
+    for (size_t i = 0; i < samples; ++i) {
+        const uint16_t v = static_cast<uint16_t>(first + i);
+        b.push_back(static_cast<uint8_t>(v));
+        b.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    return b;
+}
+
+// Samples [from, to) of a mono ramp whose value is its position.
+Bytes Stretch(uint64_t from, uint64_t to)
+{
+    return Ramp(from, static_cast<size_t>(to - from));
+}
+
+TEST(Timeline, CutsTheStretchAndHoldsTheEndBack)
+{
+    struct Case {
+        uint64_t begin, end, hold, firstFrame;
+        uint64_t want_from, want_to;  // of 10 frames of 100 samples
+    };
+    const Case cases[] = {
+        {0, UINT64_MAX, 0, 0, 0, 1000},
+        {105, UINT64_MAX, 60, 0, 105, 940},  // gapless trims
+        {250, 400, 60, 0, 250, 400},         // a stretch inside
+        {250, 400, 60, 2, 250, 400},         // from a later frame on (a seek)
+        {950, 1000, 60, 0, 950, 950},        // inside the end trim: nothing
+        {905, 2000, 60, 9, 905, 940},        // a seek to the last frame
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.begin) + " " + std::to_string(c.firstFrame));
+        Timeline t(c.begin, c.end, c.hold, 1);
+        Bytes out;
+        for (uint64_t frame = c.firstFrame; frame < 10 && !t.Done(); ++frame) {
+            const Bytes pcm = Ramp(frame * 100, 100);
+            t.Push(frame, pcm.data(), pcm.size(), out);
+        }
+        EXPECT_EQ(out, Stretch(c.want_from, c.want_to));
+    }
+    // a dropped frame leaves a gap of its length
+    Timeline t(0, UINT64_MAX, 0, 1);
+    Bytes out;
+    for (uint64_t frame : {0, 1, 3}) {
+        const Bytes pcm = Ramp(frame * 100, 100);
+        t.Push(frame, pcm.data(), pcm.size(), out);
+    }
+    EXPECT_EQ(t.Position(), 400u);
+    EXPECT_EQ(out.size(), 600u);
+}
+
+TEST(Timeline, TrimsFollowTheGaplessConvention)
+{
+    EXPECT_EQ(Trim(576, 1128, 44100, 44100).start, 1105u);
+    EXPECT_EQ(Trim(576, 1128, 44100, 44100).end, 599u);
+    EXPECT_EQ(Trim(576, 300, 44100, 44100).end, 0u);  // never below 0
+    EXPECT_EQ(Trim(576, 1128, 44100, 48000).start, 1203u);  // 1105 * 48000 / 44100, rounded
+    EXPECT_EQ(Trim(-1, 1128, 44100, 44100).start, 0u);
+}
+
+TEST(FrameIndex, PrerollCoversTheReservoirAndTheOverlap)
+{
+    const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");
+    FrameIndex index;
+    const std::vector<size_t> offsets = FrameOffsets(stream);
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        FrameHeader h;
+        ASSERT_TRUE(ParseFrameHeader(stream.data() + offsets[i], h));
+        index.Add(offsets[i], h, (i + 1 < offsets.size() ? offsets[i + 1] : stream.size()) - offsets[i]);
+    }
+    EXPECT_EQ(index.Frames(), offsets.size());
+    EXPECT_TRUE(index.ConstantBitrate());
+    EXPECT_EQ(index.Preroll(0, 511), 0u);
+    EXPECT_EQ(index.Preroll(1, 511), 0u);
+    // 417-byte frames hold 381 bytes of main data: two before the frame before
+    EXPECT_EQ(index.Preroll(30, 511), 27u);
+    EXPECT_EQ(index.Preroll(30, 255), 28u);
 }
 
 } // namespace

@@ -29,12 +29,13 @@ static long LeadingTags(FILE *in)
     return start;
 }
 
-/* Appends up to CHUNK bytes after the `kept` bytes at the front of buffer;
- * after the end of the file, 8 zero bytes once so that the last frame decodes. */
-static size_t Fill(FILE *in, size_t kept, int *padded)
+/* Appends up to `most` (at most CHUNK) bytes after the `kept` bytes at the
+ * front of buffer; after the end of the file, 8 zero bytes once so that the
+ * last frame decodes. */
+static size_t Fill(FILE *in, size_t kept, size_t most, int *padded)
 {
     size_t room = sizeof buffer - kept < CHUNK ? sizeof buffer - kept : CHUNK;
-    size_t got = fread(buffer + kept, 1, room, in);
+    size_t got = fread(buffer + kept, 1, room < most ? room : most, in);
     if (got == 0 && !*padded && kept + 8 <= sizeof buffer) {
         memset(buffer + kept, 0, 8);
         got = 8;
@@ -55,15 +56,21 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    /* 1. Probe from the first byte, tags included: after NeedMoreData the
-     *    next bytes, after a count n the last n bytes of this buffer followed
-     *    by more. */
+    /* 1. Probe from the first byte, so that it reads the tag: after
+     *    NeedMoreData the next bytes, after a count n the last n bytes of this
+     *    buffer followed by more. Once the tags are through, the next buffer
+     *    starts at the audio: a picture can hold bytes that stop the probe. */
+    const long audio = LeadingTags(in);
+    rewind(in);
+    long at = 0; /* file offset of the next byte read */
     int32_t rate = 0, channels = 0, bitRate = 0, r;
     uint16_t title[VORLIX_TEXT_UNITS] = {0}, artist[VORLIX_TEXT_UNITS] = {0}, album[VORLIX_TEXT_UNITS] = {0};
     size_t length = 0;
     int padded = 0;
     for (;;) {
-        size_t filled = Fill(in, length, &padded);
+        const long before = at;
+        size_t filled = Fill(in, length, at < audio ? (size_t)(audio - at) : CHUNK, &padded);
+        at += (long)(filled - length);
         if (filled == length) {
             fprintf(stderr, "no MPEG audio found\n");
             return 2;
@@ -71,7 +78,7 @@ int main(int argc, char **argv)
         r = GetHeaderInfo(buffer, (int32_t)filled, &rate, &channels, &bitRate, title, artist, album);
         if (r == 0)
             break;
-        length = r == NeedMoreData ? 0 : (size_t)r;
+        length = r == NeedMoreData || (before < audio && at == audio) ? 0 : (size_t)r;
         memmove(buffer, buffer + filled - length, length);
     }
     fprintf(stderr, "%d Hz, %d channel(s), %d bit/s\n", rate, channels, bitRate);
@@ -80,7 +87,7 @@ int main(int argc, char **argv)
     Init(0, NULL);
 
     /* 3. Decode from the first frame after the tags, one frame per call. */
-    if (fseek(in, LeadingTags(in), SEEK_SET) != 0) {
+    if (fseek(in, audio, SEEK_SET) != 0) {
         perror("seek");
         return 1;
     }
@@ -88,7 +95,7 @@ int main(int argc, char **argv)
     length = 0;
     uint32_t base = 0; /* stream position of buffer[0] */
     for (;;) {
-        size_t filled = Fill(in, length, &padded);
+        size_t filled = Fill(in, length, CHUNK, &padded);
         if (filled == length)
             break; /* nothing new: the end */
         int32_t bytes = 0, position = (int32_t)base;

@@ -205,6 +205,17 @@ TEST_F(Host, InfoPrintsFormatAndTags)
     const Bytes text2 = ReadFile(out);
     EXPECT_NE(std::string(text2.begin(), text2.end()).find("MPEG-2.5 Layer III, 8000 Hz, mono\nBit rate: CBR, 16 kbit/s"),
               std::string::npos);
+    // tags in full Unicode from ID3v2, with ID3v1 at the end where there is none
+    ASSERT_EQ(Shell(host + " -T " + data + "/tag-v24.mp3 > " + out), 0);
+    const Bytes v24 = ReadFile(out);
+    const std::string v24Text(v24.begin(), v24.end());
+    EXPECT_NE(v24Text.find("Title:    Caf\xc3\xa9 \xd0\x96\n"), std::string::npos) << v24Text;
+    EXPECT_NE(v24Text.find("Artist:   First Artist / Second\n"), std::string::npos) << v24Text;
+    ASSERT_EQ(Shell(host + " -T " + data + "/tag-trailing.mp3 > " + out), 0);
+    const Bytes v1 = ReadFile(out);
+    const std::string v1Text(v1.begin(), v1.end());
+    EXPECT_NE(v1Text.find("Title:    V1 Title\nArtist:   V1 Artist\nAlbum:    V1 Album\nYear:     2026\n"),
+              std::string::npos) << v1Text;
     // the layer is the frame header's: twenty silent MPEG-1 Layer II frames
     Bytes layer2;
     for (int i = 0; i < 20; ++i) {

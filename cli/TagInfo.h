@@ -17,4 +17,11 @@ struct TagInfo {
  *  when libid3tag finds no tag there. Fields already set stay. */
 bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info);
 
+class Input;
+class HostDecoder;
+
+/** The tags of an opened input: its leading ID3v2 tag, then ID3v1 at the end
+ *  (seekable inputs) for what is missing. Moves the input's position. */
+TagInfo ReadTags(Input &in, HostDecoder &decoder);
+
 #endif

@@ -1,6 +1,8 @@
 #include "cli/HostSupport.h"
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include "format/FrameHeader.h"
 #include "format/HeaderFrame.h"
 
@@ -80,6 +82,51 @@ WavFile ParseWav(const Bytes &wav)
         at += 8 + size + (size & 1);
     }
     return w;
+}
+
+// Noise and a sweep, different on each channel, so that correlation peaks sharply.
+std::vector<std::vector<int16_t>> Signal(int32_t rate, int channels, size_t length)
+{
+    std::mt19937 random(static_cast<unsigned>(rate + channels));
+    std::vector<std::vector<int16_t>> s(static_cast<size_t>(channels), std::vector<int16_t>(length));
+    for (int c = 0; c < channels; ++c)
+        for (size_t i = 0; i < s[0].size(); ++i) {
+            const double t = static_cast<double>(i) / rate;
+            const double sweep = std::sin(2 * M_PI * (200 + 300 * c) * t * (1 + t));
+            const double noise = static_cast<double>(random() % 2001) / 1000.0 - 1.0;
+            s[static_cast<size_t>(c)][i] = static_cast<int16_t>(6000 * sweep + 4000 * noise);
+        }
+    return s;
+}
+
+Bytes Wav(const std::vector<std::vector<int16_t>> &s, int32_t rate)
+{
+    const uint32_t channels = static_cast<uint32_t>(s.size()), n = static_cast<uint32_t>(s[0].size());
+    const uint32_t data = n * channels * 2;
+    Bytes w;
+    auto put = [&w](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            w.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    w.insert(w.end(), {'R', 'I', 'F', 'F'});
+    put(36 + data, 4);
+    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4), put(1, 2), put(channels, 2), put(static_cast<uint32_t>(rate), 4);
+    put(static_cast<uint32_t>(rate) * channels * 2, 4), put(channels * 2, 2), put(16, 2);
+    w.insert(w.end(), {'d', 'a', 't', 'a'});
+    put(data, 4);
+    for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t c = 0; c < channels; ++c)
+            put(static_cast<uint16_t>(s[c][i]), 2);
+    return w;
+}
+
+std::vector<int16_t> Samples(const Bytes &pcm)
+{
+    std::vector<int16_t> s(pcm.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8));
+    return s;
 }
 
 void HostFixture::SetUp()

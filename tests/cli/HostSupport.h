@@ -25,6 +25,14 @@ int MaxDifference(const Bytes &a, const Bytes &b);
 uint32_t Le32(const Bytes &b, size_t at);
 uint16_t Le16(const Bytes &b, size_t at);
 
+/** Noise and a sweep, different on each channel, so that correlation peaks
+ *  sharply: `length` samples per channel. */
+std::vector<std::vector<int16_t>> Signal(int32_t rate, int channels, size_t length);
+/** A 16-bit PCM WAV file of a signal. */
+Bytes Wav(const std::vector<std::vector<int16_t>> &s, int32_t rate);
+/** Little-endian 16-bit samples. */
+std::vector<int16_t> Samples(const Bytes &pcm);
+
 /** The parts of a WAV file that matter, found by walking its chunks. */
 struct WavFile {
     std::string riff;                 // "RIFF" or "RF64"

@@ -1,0 +1,349 @@
+// vorlix-play: plays MP3 files through ALSA, one frame at a time, with keys
+// for pause, seeking, the equalizer and the next or previous file.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <getopt.h>
+#include <string>
+#include <vector>
+
+#include "AlsaOutput.h"
+#include "HostDecoder.h"
+#include "Io.h"
+#include "Options.h"
+#include "StreamFacts.h"
+#include "TagInfo.h"
+#include "Terminal.h"
+#include "format/FrameIndex.h"
+#include "format/Timeline.h"
+
+namespace {
+
+const char *const usage =
+    "Usage: vorlix-play [OPTIONS] FILE...\n"
+    "Plays MP3 files (MPEG-1, MPEG-2 or MPEG-2.5 Layer III) one after another\n"
+    "through ALSA, gapless where the files say how.\n"
+    "\n"
+    "Options:\n"
+    "  -D, --device NAME     ALSA device (default: default)\n"
+    "  -R, --rate HZ         play at HZ, converted by the decoder: 8000, 11025,\n"
+    "                        12000, 16000, 22050, 24000, 32000, 44100 or 48000\n"
+    "  -E, --eq-preset NAME  start with an equalizer curve: flat, bass, treble,\n"
+    "                        voice, loudness\n"
+    "  -G, --no-gapless      keep the encoder's delay and padding\n"
+    "  -q, --quiet           no status line and no keys\n"
+    "  -h, --help            print this help\n"
+    "  -V, --version         print the version\n"
+    "\n"
+    "Keys: space pause/resume, left/right seek 10 s, down/up seek 60 s,\n"
+    "e next equalizer curve, +/- preamp by 1 dB, n/p next/previous file, q quit.\n"
+    "\n"
+    "Exit status: 0 success, 1 bad options, 2 a file could not be played,\n"
+    "3 the audio device failed, 128+N ended by signal N.\n";
+
+// The equalizer curves that `e` goes through; the first is "off".
+const char *const curves[] = {"off", "bass", "treble", "voice", "loudness", "flat"};
+constexpr int curveCount = 6;
+
+struct PlayOptions {
+    std::vector<std::string> files;
+    std::string device = "default";
+    int32_t rate = 0;
+    bool quiet = false;
+    bool gapless = true;
+    int curve = 0;
+};
+
+[[noreturn]] void Usage(const std::string &message)
+{
+    std::fprintf(stderr, "vorlix-play: %s\nTry 'vorlix-play --help'.\n", message.c_str());
+    std::exit(exitUsage);
+}
+
+PlayOptions Parse(int argc, char **argv)
+{
+    static const option longOptions[] = {
+        {"device", required_argument, nullptr, 'D'}, {"rate", required_argument, nullptr, 'R'},
+        {"eq-preset", required_argument, nullptr, 'E'}, {"no-gapless", no_argument, nullptr, 'G'},
+        {"quiet", no_argument, nullptr, 'q'},           {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+    };
+    PlayOptions o;
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":D:R:E:GqhV", longOptions, nullptr)) != -1) {
+        const std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case 'D':
+            o.device = arg;
+            break;
+        case 'R':
+            o.rate = static_cast<int32_t>(std::atoi(arg.c_str()));
+            if (!SupportedRate(o.rate) || std::to_string(o.rate) != arg)
+                Usage("unsupported rate '" + arg + "'");
+            break;
+        case 'E':
+            o.curve = -1;
+            for (int i = 1; i < curveCount; ++i)
+                if (arg == curves[i])
+                    o.curve = i;
+            if (o.curve < 0)
+                Usage("unknown equalizer preset '" + arg + "'; presets: flat, bass, treble, voice, loudness");
+            break;
+        case 'G':
+            o.gapless = false;
+            break;
+        case 'q':
+            o.quiet = true;
+            break;
+        case 'h':
+            std::fputs(usage, stdout);
+            std::exit(exitOk);
+        case 'V':
+            std::printf("vorlix-play %s\n", VORLIX_VERSION);
+            std::exit(exitOk);
+        case ':':
+            Usage(std::string("option '") + argv[optind - 1] + "' needs a value");
+        default:
+            Usage(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
+    o.files.assign(argv + optind, argv + argc);
+    if (o.files.empty())
+        Usage("no file given");
+    return o;
+}
+
+enum class Outcome { Ended, Next, Previous, Quit, Unplayable, DeviceFailed };
+
+// The player's state across files: the device, the terminal, the equalizer.
+struct Player {
+    PlayOptions options;
+    Terminal terminal;
+    AlsaOutput audio;
+    int8_t bands[11] = {};
+    int curve = 0;
+    int preamp = 0;  // dB added to the curve's own preamp
+    std::string error;
+
+    bool EqOn() const { return curve != 0; }
+
+    // The curve's bands with the preamp on top.
+    void SetBands()
+    {
+        PresetBands(curves[curve == 0 ? curveCount - 1 : curve], bands);
+        bands[10] = static_cast<int8_t>(std::clamp(bands[10] + preamp, -128, 127));
+    }
+
+    // During decoding Init changes only the equalizer: from the next frame on.
+    void ApplyEqualizer()
+    {
+        SetBands();
+        Init(EqOn() ? 1 : 0, bands);
+    }
+
+    Outcome Play(const std::string &name);
+};
+
+// Whole 40 ms steps: a position every supported rate holds as a whole sample.
+uint64_t OnGrid(int64_t samples, int32_t rate)
+{
+    const int64_t step = rate / 25;
+    return static_cast<uint64_t>(std::max<int64_t>(0, (samples + step / 2) / step * step));
+}
+
+Outcome Player::Play(const std::string &name)
+{
+    Input in;
+    if (!in.Open(name)) {
+        terminal.EndStatus();
+        std::fprintf(stderr, "vorlix-play: cannot read '%s': %s\n", name.c_str(), std::strerror(errno));
+        return Outcome::Unplayable;
+    }
+    HostDecoder decoder;
+    if (decoder.Open(in, options.rate) != HostDecoder::Status::Ok) {
+        terminal.EndStatus();
+        std::fprintf(stderr, "vorlix-play: no MPEG audio frames found in '%s'\n", name.c_str());
+        return Outcome::Unplayable;
+    }
+    const TagInfo tags = ReadTags(in, decoder);
+    const std::string title = decoder.Text().title[0] ? Utf8(decoder.Text().title) : tags.title;
+    const std::string artist = decoder.Text().artist[0] ? Utf8(decoder.Text().artist) : tags.artist;
+    FrameIndex index;
+    const bool seekable = in.Seekable();
+    if (seekable)
+        decoder.Scan(index);
+    const StreamFacts facts = Describe(decoder, seekable ? &index : nullptr, options.gapless);
+
+    const int32_t rate = decoder.Rate(), channels = decoder.Channels(), streamRate = facts.rate;
+    if (!audio.IsOpen() || !audio.Matches(rate, channels)) {
+        audio.Close(true);
+        if (!audio.Open(options.device, rate, channels, error))
+            return Outcome::DeviceFailed;
+    }
+    SetBands();
+    if (!decoder.Start(EqOn(), bands)) {
+        std::fprintf(stderr, "vorlix-play: cannot read '%s'\n", name.c_str());
+        return Outcome::Unplayable;
+    }
+    const GaplessTrim trim = options.gapless && decoder.Header().Gapless()
+                                 ? Trim(decoder.Header().delay, decoder.Header().padding, streamRate, rate)
+                                 : GaplessTrim{};
+    const auto scaled = [&](uint64_t streamSamples) {
+        return static_cast<uint64_t>(std::llround(static_cast<double>(streamSamples) * rate / streamRate));
+    };
+    const uint64_t total = facts.known ? scaled(facts.Samples()) : 0;
+
+    Timeline timeline(trim.start, UINT64_MAX, trim.end, channels);
+    uint64_t base = 0;      // output position where the timeline starts
+    uint64_t written = 0;   // samples written since
+    bool paused = false, clipping = false;
+    std::string message;
+    DecodedFrame frame;
+    std::vector<uint8_t> ready;
+    auto lastStatus = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+
+    const auto position = [&]() {
+        const int64_t heard = static_cast<int64_t>(base + written) - audio.Queued();
+        return static_cast<uint64_t>(std::max<int64_t>(heard, static_cast<int64_t>(base)));
+    };
+    const auto status = [&](bool now) {
+        const auto t = std::chrono::steady_clock::now();
+        if (options.quiet || (!now && t - lastStatus < std::chrono::milliseconds(100)))
+            return;
+        lastStatus = t;
+        std::string line = paused ? "|| " : "> ";
+        line += title.empty() ? name : title;
+        if (!artist.empty())
+            line += " - " + artist;
+        line += "  " + Clock(position(), rate);
+        if (total > 0)
+            line += " / " + Clock(total, rate);
+        line += std::string("  [") + curves[curve] + (preamp ? (preamp > 0 ? " +" : " ") + std::to_string(preamp) + " dB" : "") + "]";
+        if (clipping)
+            line += "  CLIP";
+        if (!message.empty())
+            line += "  " + message;
+        terminal.Status(line);
+    };
+    const auto seekTo = [&](int64_t target) {
+        if (!seekable || index.Frames() == 0)
+            return;
+        const uint64_t to = std::min(OnGrid(target, rate), total > 0 ? OnGrid(static_cast<int64_t>(total) - rate / 25, rate) : 0);
+        const uint64_t streamTarget = facts.trim.start + static_cast<uint64_t>(std::llround(static_cast<double>(to) * streamRate / rate));
+        const uint64_t k = streamTarget / static_cast<uint64_t>(facts.samplesPerFrame);
+        const size_t from = std::min(index.Preroll(k > 0 ? k - 1 : 0, ReservoirBytes(decoder.First())), index.Frames() - 1);
+        decoder.SeekTo(from, static_cast<int64_t>(index.Offset(from)));
+        timeline = Timeline(trim.start + to, UINT64_MAX, trim.end, channels);
+        audio.Drop();
+        base = to;
+        written = 0;
+        message = "seek to " + Clock(to, rate);
+    };
+
+    for (;;) {
+        const auto wait = paused ? std::chrono::milliseconds(100) : audio.WaitBeforeWrite();
+        const Key key = terminal.Read(wait);
+        switch (key) {
+        case Key::Space:
+            paused = !paused;
+            audio.Pause(paused);
+            break;
+        case Key::Left:
+            seekTo(static_cast<int64_t>(position()) - 10 * rate);
+            break;
+        case Key::Right:
+            seekTo(static_cast<int64_t>(position()) + 10 * rate);
+            break;
+        case Key::Down:
+            seekTo(static_cast<int64_t>(position()) - 60 * rate);
+            break;
+        case Key::Up:
+            seekTo(static_cast<int64_t>(position()) + 60 * rate);
+            break;
+        case Key::Equalizer:
+            curve = (curve + 1) % curveCount;
+            ApplyEqualizer();
+            break;
+        case Key::Louder:
+        case Key::Softer:
+            // the preamp works through the equalizer: switched on flat if it was off
+            preamp = std::clamp(preamp + (key == Key::Louder ? 1 : -1), -30, 18);
+            if (curve == 0)
+                curve = curveCount - 1;  // flat
+            ApplyEqualizer();
+            break;
+        case Key::Next:
+            audio.Drop();
+            return Outcome::Next;
+        case Key::Previous:
+            audio.Drop();
+            return Outcome::Previous;
+        case Key::Quit:
+            audio.Drop();
+            return Outcome::Quit;
+        case Key::None:
+            break;
+        }
+        status(false);
+        if (paused || audio.WaitBeforeWrite().count() > 0)
+            continue;
+        if (!decoder.Next(frame))
+            break;
+        ready.clear();
+        timeline.Push(frame.number, frame.pcm.data(), frame.pcm.size(), ready);
+        // full scale with the equalizer on: the automatic gain reduction is at work
+        clipping = false;
+        for (size_t i = 0; EqOn() && i + 1 < frame.pcm.size(); i += 2) {
+            const int16_t v = static_cast<int16_t>(frame.pcm[i] | (frame.pcm[i + 1] << 8));
+            clipping = clipping || v == INT16_MAX || v == INT16_MIN;
+        }
+        const size_t samples = ready.size() / (2 * static_cast<size_t>(channels));
+        if (!audio.Write(ready.data(), samples, error))
+            return Outcome::DeviceFailed;
+        written += samples;
+    }
+    Exit();
+    return Outcome::Ended;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Player player;
+    player.options = Parse(argc, argv);
+    player.curve = player.options.curve;
+    if (!player.options.quiet)
+        player.terminal.Start();
+    OnSignalRestore(&player.terminal, nullptr);
+
+    int status = exitOk;
+    const auto &files = player.options.files;
+    for (size_t i = 0; i < files.size();) {
+        switch (player.Play(files[i])) {
+        case Outcome::Previous:
+            i = i > 0 ? i - 1 : 0;
+            continue;
+        case Outcome::Quit:
+            i = files.size();
+            continue;
+        case Outcome::Unplayable:
+            status = std::max(status, static_cast<int>(exitInput));
+            break;
+        case Outcome::DeviceFailed:
+            player.terminal.Restore();
+            std::fprintf(stderr, "vorlix-play: %s\n", player.error.c_str());
+            return exitOutput;
+        case Outcome::Ended:
+        case Outcome::Next:
+            break;
+        }
+        ++i;
+    }
+    player.audio.Close(true);
+    player.terminal.Restore();
+    return status;
+}

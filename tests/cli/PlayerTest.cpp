@@ -1,0 +1,192 @@
+// vorlix-play as it runs: through ALSA's file plugin (its slave the null
+// device, so no sound hardware is needed), with keys sent through tmux.
+#include <chrono>
+#include <thread>
+
+#include "cli/HostSupport.h"
+
+namespace {
+
+#ifdef VORLIX_PLAY
+const std::string player = VORLIX_PLAY;
+#endif
+const std::string host = VORLIX_DECODE;
+const std::string data = VORLIX_TEST_DATA;
+
+class Player : public HostFixture {
+protected:
+    void SetUp() override
+    {
+#ifndef VORLIX_PLAY
+        GTEST_SKIP() << "built without ALSA";
+#else
+        HostFixture::SetUp();
+        // HOME holds the ALSA configuration: a device that writes what it plays to a file
+        WriteFile(dir + "/.asoundrc", Text("pcm.capture {\n type file\n slave.pcm \"null\"\n file \"" + dir +
+                                           "/played.raw\"\n format \"raw\"\n}\n"));
+#endif
+    }
+    void TearDown() override
+    {
+        Shell("tmux -L " + Socket() + " kill-server");
+        HostFixture::TearDown();
+    }
+
+    static Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+    std::string Socket() const { return "vorlix" + dir.substr(dir.rfind('-') + 1); }
+    std::string Play(const std::string &args) const
+    {
+#ifdef VORLIX_PLAY
+        return "HOME=" + dir + " " + player + " -D capture " + args;
+#else
+        return args;
+#endif
+    }
+    Bytes Decode(const std::string &args)
+    {
+        EXPECT_EQ(Shell(host + " -q --raw " + args + " -o " + dir + "/decoded.raw"), 0);
+        return ReadFile(dir + "/decoded.raw");
+    }
+
+    // Starts a command in a detached tmux terminal.
+    void Start(const std::string &command)
+    {
+        ASSERT_EQ(Shell("tmux -L " + Socket() + " new-session -d -x 160 -y 8 \"" + command + "\""), 0);
+    }
+    std::string Screen()
+    {
+        Shell("tmux -L " + Socket() + " capture-pane -p > " + dir + "/screen.txt");
+        const Bytes b = ReadFile(dir + "/screen.txt");
+        return std::string(b.begin(), b.end());
+    }
+    void Keys(const std::string &keys) { Shell("tmux -L " + Socket() + " send-keys " + keys); }
+    // Waits up to 20 s for text on the screen (or a file to exist).
+    bool WaitFor(const std::string &text, bool file = false)
+    {
+        for (int i = 0; i < 400; ++i) {
+            if (file ? Exists(text) : Screen().find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // The landing of the last seek, in samples at 44.1 kHz, from the status line.
+    size_t Landing()
+    {
+        const std::string screen = Screen();
+        const size_t at = screen.rfind("seek to ");
+        EXPECT_NE(at, std::string::npos) << screen;
+        unsigned minutes = 0, seconds = 0, ms = 0;
+        std::sscanf(screen.c_str() + at + 8, "%u:%u.%u", &minutes, &seconds, &ms);
+        return (minutes * 60000u + seconds * 1000u + ms) * 441u / 10u;
+    }
+};
+
+// Where a stretch of `want` (stereo samples from `from`) begins in `got`,
+// within 1 LSB over `length` samples; SIZE_MAX when nowhere.
+size_t Find(const std::vector<int16_t> &got, const std::vector<int16_t> &want, size_t from, size_t length)
+{
+    for (size_t at = 0; at + 2 * length <= got.size(); at += 2) {
+        size_t i = 0;
+        while (i < 2 * length && std::abs(got[at + i] - want[2 * from + i]) <= 1)
+            ++i;
+        if (i == 2 * length)
+            return at / 2;
+    }
+    return SIZE_MAX;
+}
+
+TEST_F(Player, PlaysWhatTheDecoderWritesAndFilesBackToBack)
+{
+    const std::string a = data + "/mpeg1-44100-stereo.mp3", b = data + "/tag-picture.mp3";
+    ASSERT_EQ(Shell(Play("-q " + a)), 0);
+    EXPECT_EQ(ReadFile(dir + "/played.raw"), Decode(a));
+
+    // gapless files of one format play on without a break; a file that is
+    // not MPEG audio is passed over (the output stage's error feedback goes
+    // on from one file into the next: within 1 LSB after the first)
+    WriteFile(dir + "/notes.txt", Text(std::string(3000, 'x')));
+    EXPECT_EQ(Shell(Play("-q " + a + " " + dir + "/notes.txt " + b + " 2> " + dir + "/err.txt")), 2);
+    Bytes both = Decode(a);
+    const Bytes second = Decode(b);
+    both.insert(both.end(), second.begin(), second.end());
+    const Bytes played = ReadFile(dir + "/played.raw");
+    ASSERT_EQ(played.size(), both.size());
+    EXPECT_TRUE(std::equal(played.begin(), played.begin() + static_cast<long>(second.size()), both.begin()));
+    EXPECT_LE(MaxDifference(played, both), 1);
+    const Bytes err = ReadFile(dir + "/err.txt");
+    EXPECT_NE(std::string(err.begin(), err.end()).find("no MPEG audio frames found in"), std::string::npos);
+}
+
+TEST_F(Player, KeysSeekSwitchTheEqualizerAndQuit)
+{
+    // 25 s of a signal, gapless
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 25), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    const std::string song = dir + "/song.mp3";
+    Start("stty -g > " + dir + "/before; " + Play(song) + "; echo \\$? > " + dir + "/status; stty -g > " + dir +
+          "/after");
+    ASSERT_TRUE(WaitFor("0:01."));
+    Keys("Right");
+    ASSERT_TRUE(WaitFor("seek to 0:1"));
+    const size_t first = Landing();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    Keys("Left");
+    ASSERT_TRUE(WaitFor("seek to 0:0"));
+    const size_t second = Landing();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    Keys("e");
+    ASSERT_TRUE(WaitFor("[bass]"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    Keys("q");
+    ASSERT_TRUE(WaitFor(dir + "/after", true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadFile(dir + "/status"), Text("0\n"));
+    EXPECT_EQ(ReadFile(dir + "/before"), ReadFile(dir + "/after"));  // the terminal as it was
+
+    // each seek lands where the status line says: what follows is the
+    // decode's stretch from there, for a second
+    const std::vector<int16_t> played = Samples(ReadFile(dir + "/played.raw"));
+    const std::vector<int16_t> plain = Samples(Decode(song)), bass = Samples(Decode("--eq-preset bass " + song));
+    EXPECT_GT(first, 10u * 44100);
+    EXPECT_LT(second, first);
+    const size_t afterFirst = Find(played, plain, first, 44100);
+    const size_t afterSecond = Find(played, plain, second, 44100);
+    ASSERT_NE(afterFirst, SIZE_MAX);
+    ASSERT_NE(afterSecond, SIZE_MAX);
+    EXPECT_LT(afterFirst, afterSecond);
+    // from the key on the equalizer is in: where the plain decode stops
+    // matching, the bass decode takes over from the next frame
+    size_t change = afterSecond;
+    while (2 * change + 1 < played.size() &&
+           std::abs(played[2 * change] - plain[2 * (second + change - afterSecond)]) <= 1 &&
+           std::abs(played[2 * change + 1] - plain[2 * (second + change - afterSecond) + 1]) <= 1)
+        ++change;
+    ASSERT_LT(2 * change + 1, played.size());
+    EXPECT_GT(change - afterSecond, 44100u);  // a second of plain play before the key
+    const size_t from = change + 2 * 1152, length = std::min<size_t>(4410, played.size() / 2 - from);
+    for (size_t i = 0; i < length; ++i)
+        ASSERT_LE(std::abs(played[2 * (from + i)] - bass[2 * (second + from + i - afterSecond)]), 1) << i;
+}
+
+TEST_F(Player, SignalsRestoreTheTerminal)
+{
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 10), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    for (const char *signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        std::remove((dir + "/after").c_str());
+        Start("stty -g > " + dir + "/before; " + Play(dir + "/song.mp3") + "; echo \\$? > " + dir +
+              "/status; stty -g > " + dir + "/after");
+        ASSERT_TRUE(WaitFor("0:01."));
+        // to the player alone: the child of the terminal's shell
+        Shell(std::string("pkill -") + signal + " -x -P $(tmux -L " + Socket() + " display -p '#{pane_pid}') vorlix-play");
+        ASSERT_TRUE(WaitFor(dir + "/after", true));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(ReadFile(dir + "/status"), Text(std::string(signal) == "INT" ? "130\n" : "143\n"));
+        EXPECT_EQ(ReadFile(dir + "/before"), ReadFile(dir + "/after"));
+        Shell("tmux -L " + Socket() + " kill-server");
+    }
+}
+
+} // namespace

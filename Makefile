@@ -34,6 +34,7 @@ demo: build
 	$(BUILD)/cli/vorlix-decode --info examples/sample.mp3
 	$(BUILD)/cli/vorlix-decode -q examples/sample.mp3 -o $(BUILD)/sample.wav
 	@echo "wrote $(BUILD)/sample.wav"
+	@if [ -x $(BUILD)/cli/vorlix-play ]; then echo "to hear it: $(BUILD)/cli/vorlix-play examples/sample.mp3 (keys: space, arrows, e, +/-, n/p, q)"; fi
 
 # libFuzzer targets (clang), FUZZ_SECONDS each, then a replay of the corpus
 fuzz:

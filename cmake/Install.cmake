@@ -27,7 +27,14 @@ if(TARGET vorlix-decode)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/vorlix-decode.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-# the installed host finds the installed library wherever the prefix is
-if(TARGET vorlix-decode)
-  set_target_properties(vorlix-decode PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+if(TARGET vorlix-play)
+  install(TARGETS vorlix-play RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vorlix-play.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+
+# the installed programs find the installed library wherever the prefix is
+foreach(program vorlix-decode vorlix-play)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  endif()
+endforeach()

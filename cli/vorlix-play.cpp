@@ -221,7 +221,10 @@ Outcome Player::Play(const std::string &name)
         line += "  " + Clock(position(), rate);
         if (total > 0)
             line += " / " + Clock(total, rate);
-        line += std::string("  [") + curves[curve] + (preamp ? (preamp > 0 ? " +" : " ") + std::to_string(preamp) + " dB" : "") + "]";
+        line += std::string("  [") + curves[curve];
+        if (EqOn() && preamp != 0)
+            line += (preamp > 0 ? " +" : " ") + std::to_string(preamp) + " dB";
+        line += "]";
         if (clipping)
             line += "  CLIP";
         if (!message.empty())

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The two everyday commands: `make demo` and `make check`.
 BUILD ?= build
 SAN_BUILD ?= build-san

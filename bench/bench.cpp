@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decodes in-memory streams with a bare libmad loop (the floor) and through
 // Vorlix's public calling protocol, and prints speed and the ratio of CPU
 // times, medians of repeated runs in one process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // 16-bit PCM to an ALSA playback device, paced in real time even where the
 // device itself would take data at any speed (ALSA's null plugin).
 #ifndef VORLIX_CLI_ALSAOUTPUT_H

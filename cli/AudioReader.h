@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio frames of an input, without the tags and junk around them: the
 // bytes a host hands to DecompressAudio.
 #ifndef VORLIX_CLI_AUDIOREADER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host side of the calling protocol, shared by the command-line
 // programs: finds the audio in an input, reads its header frame, probes it,
 // and decodes it frame by frame into PCM of one format.

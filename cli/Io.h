@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Input and output files of the command-line hosts.
 #ifndef VORLIX_CLI_IO_H
 #define VORLIX_CLI_IO_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Command line of vorlix-decode.
 #ifndef VORLIX_CLI_OPTIONS_H
 #define VORLIX_CLI_OPTIONS_H

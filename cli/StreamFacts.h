@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a host knows of a stream before decoding it: its length (exact from a
 // header frame or a scan), the gapless trims, the kind of bit rate.
 #ifndef VORLIX_CLI_STREAMFACTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tags a user sees in --info: read by the host with libid3tag, in full
 // Unicode, from the leading ID3v2 tag, with ID3v1 at the end as fallback.
 #ifndef VORLIX_CLI_TAGINFO_H

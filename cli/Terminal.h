@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The player's terminal: keys one at a time without echo, restored on every
 // way out (normal exit, SIGINT, SIGTERM, SIGHUP), and a status line.
 #ifndef VORLIX_CLI_TERMINAL_H

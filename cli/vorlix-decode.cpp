@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // vorlix-decode: decodes MP3 files to WAV or raw PCM through the public
 // calling protocol of the library.
 #include <algorithm>

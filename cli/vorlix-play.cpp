@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // vorlix-play: plays MP3 files through ALSA, one frame at a time, with keys
 // for pause, seeking, the equalizer and the next or previous file.
 #include <algorithm>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared by the ARM toolchain files: libraries from a sysroot made by
 # scripts/make-sysroot (VORLIX_SYSROOT), tests run under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)

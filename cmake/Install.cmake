@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installation: the library with its soname links and header, pkg-config and
 # CMake package files (both relocatable), the host and its man page.
 include(GNUInstallDirs)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0-or-later */
 /* A minimal Vorlix host: probes an MP3 file, decodes it through the calling
  * protocol and writes raw 16-bit PCM.  Usage: host INPUT.mp3 OUTPUT.pcm
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Drives the whole public API as a host would, with the call shape chosen by
 // a control prefix: buffer sizes, an output rate, the equalizer, seeks, extra
 // Init/Exit calls and calls out of the usual order that the rules allow.

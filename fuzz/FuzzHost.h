@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared by the fuzz targets: a clean decoder per input, and exact-size
 // copies of every buffer handed to the library so that AddressSanitizer sees
 // any read past its end.

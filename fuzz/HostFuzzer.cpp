@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's byte-level code on arbitrary input: the stream walker with the
 // lookahead a reader gives and with everything at once, trailing tag spans,
 // RIFF parsing and frame headers. Spans must make progress and stay inside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a fuzz target once over each file named on the command line (or each
 // file of a named folder): the corpus replay that regular builds run as a test.
 #include <cstdint>

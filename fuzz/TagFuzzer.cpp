@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Aims at the tag step: an ID3v2 tag (valid, truncated, lying about its size,
 // with or without a footer, unsynchronised, compressed frames: whatever the
 // bytes say) or an ID3v1 tag in front of audio, probed in small buffers.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0-or-later */
 /*
  * Vorlix: MPEG-1, MPEG-2 and MPEG-2.5 Layer III (MP3) to 16-bit PCM.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers shared by the tests: fixtures, a clean decoder, a host that follows
 // the calling protocol, and an independent reference decode.
 #ifndef VORLIX_TESTSUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The four-byte MPEG audio frame header: what a host needs to walk a stream
 // and describe it (version, layer, rate, mode, frame length).
 #ifndef VORLIX_CLI_FRAMEHEADER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where each audio frame of a stream starts, from a scan of the frame
 // headers: the exact length of a stream without a header frame, and the
 // frame to start from when seeking.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The header frame an encoder writes first (Xing or Info, with LAME's
 // extension, or VBRI): frame and byte counts, a seek table and the encoder's
 // delay and padding. The frame itself decodes to silence.

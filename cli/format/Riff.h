@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // RIFF/WAVE: MPEG audio wrapped in a WAV file on input, and the header of
 // the WAV (or RF64, past 4 GiB) files written on output.
 #ifndef VORLIX_CLI_RIFF_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Walks a byte stream span by span: MPEG audio frames, tags and the junk
 // between them, so that only frames reach the decoder.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tags that surround MPEG audio: their spans, so that a host never hands
 // tag bytes to the decoder.
 #ifndef VORLIX_CLI_TAGS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which decoded samples go out: the gapless trims at the start and the end,
 // and the stretch asked for with a start and a duration.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "core/DecoderState.h"
 
 #include "dsp/Equalizer.h"

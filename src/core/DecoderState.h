@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process-wide decoder record and the lifecycle calls that work on it.
 #ifndef VORLIX_DECODERSTATE_H
 #define VORLIX_DECODERSTATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #ifndef VORLIX_EQUALIZER_H
 #define VORLIX_EQUALIZER_H
 

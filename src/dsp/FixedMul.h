@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fixed-point helpers for the 4.28 format of libmad's mad_fixed_t.
 #ifndef VORLIX_FIXEDMUL_H
 #define VORLIX_FIXEDMUL_H

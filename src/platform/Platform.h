@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The few operating-system services the decoder relies on: the heap, memory
 // copy, the power function and 8-bit to wide-character text conversion.
 #ifndef VORLIX_PLATFORM_H

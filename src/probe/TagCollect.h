@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #ifndef VORLIX_TAGCOLLECT_H
 #define VORLIX_TAGCOLLECT_H
 

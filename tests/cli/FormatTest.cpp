@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's byte-level code: frame headers, tag spans, RIFF, the stream walker.
 #include <gtest/gtest.h>
 

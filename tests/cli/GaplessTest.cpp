@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Signals of known length, encoded by lame (and by ffmpeg where installed):
 // vorlix-decode gives back exactly as many samples as went in, aligned with
 // them, says so in --info, and seeks to the sample.

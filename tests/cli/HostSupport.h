@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the tests that run the command-line host: files, the shell,
 // WAV files taken apart, and a fixture with a scratch folder.
 #ifndef VORLIX_TESTS_HOSTSUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the built vorlix-decode as a user would and checks what it writes.
 #include <gtest/gtest.h>
 

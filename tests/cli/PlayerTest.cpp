@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // vorlix-play as it runs: through ALSA's file plugin (its slave the null
 // device, so no sound hardware is needed), with keys sent through tmux.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // vorlix-decode on files as users have them: tags around and between the
 // audio, MP3 in RIFF, non-MPEG input, several inputs, format changes,
 // interruptions.

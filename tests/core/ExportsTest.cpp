@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The shared library exports exactly the names of its export list.
 #include <gtest/gtest.h>
 

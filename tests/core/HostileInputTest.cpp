@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whatever bytes a file holds, every call gives a defined result and stays
 // within its buffers (the sanitizer run checks the memory side).
 #include <gtest/gtest.h>

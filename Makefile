@@ -8,8 +8,10 @@ PREFIX ?= /usr/local
 ARCH ?= armhf
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# the project's own builds treat warnings as errors; a user's build does not
+WERROR ?= -DVORLIX_WERROR=ON
 
-.PHONY: bench all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean
+.PHONY: bench all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
 
 all: build
 
@@ -17,7 +19,7 @@ bootstrap:
 	scripts/bootstrap
 
 build: bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
@@ -25,7 +27,7 @@ test: build
 
 # the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
 test-san: bootstrap
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLIX_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLIX_SANITIZE=ON $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(SAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j$(JOBS)
 
@@ -41,7 +43,7 @@ demo: build
 fuzz:
 	scripts/bootstrap clang libclang-rt-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DVORLIX_FUZZ=ON -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
+		-DVORLIX_FUZZ=ON -DBUILD_TESTING=OFF $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
@@ -51,6 +53,22 @@ install: build
 # installs into a staging folder and builds examples/host.c against it
 install-check: build
 	scripts/install-check $(BUILD)
+
+# Debian packages (unsigned) into build-deb/, checked by lintian; the tests
+# run during the build unless DEB_BUILD_OPTIONS=nocheck
+deb: bootstrap
+	scripts/bootstrap debhelper dpkg-dev devscripts lintian
+	dpkg-buildpackage -b -us -uc
+	rm -rf build-deb && mkdir -p build-deb
+	changes=$$(ls ../vorlix_*_$$(dpkg --print-architecture).changes); \
+	for f in $$(sed -n '/^Files:/,/^[A-Z]/s/^ [0-9a-f]* [0-9]* [^ ]* [^ ]* //p' $$changes) ; do mv ../$$f build-deb/; done; \
+	mv $$changes build-deb/
+	lintian --fail-on error,warning build-deb/*.changes
+	@ls build-deb
+
+# installs the packages, builds and runs the example against them, removes them
+deb-check:
+	scripts/deb-check build-deb
 
 # speed against the bare libmad loop, on 60 s streams made on first use
 bench: build
@@ -64,7 +82,7 @@ cross:
 	scripts/bootstrap g++-$$triplet qemu-user
 	[ -f build-sysroot-$(ARCH)/usr/include/mad.h ] || scripts/make-sysroot $(ARCH) build-sysroot-$(ARCH)
 	cmake -S . -B build-$(ARCH) -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_TOOLCHAIN_FILE=cmake/$(ARCH).cmake -DVORLIX_SYSROOT=$(CURDIR)/build-sysroot-$(ARCH)
+		-DCMAKE_TOOLCHAIN_FILE=cmake/$(ARCH).cmake -DVORLIX_SYSROOT=$(CURDIR)/build-sysroot-$(ARCH) $(WERROR)
 	cmake --build build-$(ARCH) -j$(JOBS)
 	ctest --test-dir build-$(ARCH) --output-on-failure -j$(JOBS)
 
@@ -77,4 +95,4 @@ fixtures: bootstrap
 	scripts/make-fixtures
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-sysroot-*
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-sysroot-* build-deb obj-*

@@ -51,7 +51,7 @@ extern "C" VORLIX_API void Init(int32_t eqEnabled, const int8_t *bandSettings)
     state.eqEnabled = eqEnabled;
     state.masterGain = fixedOne;
     if (bandSettings != nullptr)
-        SetEqGains(bandSettings, bandSettings[10]);
+        SetEqGains(bandSettings, bandSettings[10], state.eqGains);
 }
 
 extern "C" VORLIX_API void Exit(void)

@@ -115,9 +115,9 @@ extern "C" VORLIX_API int32_t DecompressAudio(const uint8_t *data, int32_t lengt
         }
     }
 
-    *outBytes = WritePcm(outBuffer, count, left, right, &clipPeak);
+    *outBytes = WritePcm(outBuffer, count, left, right, &clipPeak, state.residueLeft, state.residueRight);
 
     if (state.eqEnabled)
-        UpdateMasterGain(clipPeak);
+        state.masterGain = ReducedGain(state.masterGain, clipPeak, state.clipReduction);
     return 0;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "dsp/Equalizer.h"
 
-#include "core/DecoderState.h"
 #include "dsp/FixedMul.h"
 #include "platform/Platform.h"
 
@@ -15,14 +14,14 @@ mad_fixed_t DbToGain(double level)
     if (level > 18.0)
         level = 18.0;
     const double g = PlatformPow(10.0, level * 0.05);
-    return static_cast<mad_fixed_t>(g * 268435456.0 + 0.5);
+    return static_cast<mad_fixed_t>(g * fixedOne + 0.5);
 }
 
-void SetEqGains(const int8_t *bandSettings, int32_t preamp)
+void SetEqGains(const int8_t *bandSettings, int32_t preamp, mad_fixed_t gains[32])
 {
     for (int sb = 0; sb < 32; ++sb) {
         const double level = static_cast<double>(bandSettings[subbandBand[sb]] + preamp);
-        state.eqGains[sb] = DbToGain(level);
+        gains[sb] = DbToGain(level);
     }
 }
 
@@ -86,13 +85,13 @@ void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains)
         ScaleRows(frame->sbsample[ch], rows.count, master, band);
 }
 
-void UpdateMasterGain(mad_fixed_t clipPeak)
+mad_fixed_t ReducedGain(mad_fixed_t gain, mad_fixed_t clipPeak, mad_fixed_t clipReduction)
 {
     constexpr double toUnit = 3.725290298461914e-09;  // 2^-28
     const int32_t k = static_cast<int32_t>(
-        static_cast<uint32_t>(FixedMul(clipPeak, state.clipReduction)) + uint32_t{0x10000000});
-    const double x = static_cast<double>(state.masterGain) * toUnit;
+        static_cast<uint32_t>(FixedMul(clipPeak, clipReduction)) + static_cast<uint32_t>(fixedOne));
+    const double x = static_cast<double>(gain) * toUnit;
     const double y = static_cast<double>(k) * toUnit;
-    const double z = x / y * 268435456.0 + 0.5;
-    state.masterGain = static_cast<mad_fixed_t>(z);
+    const double z = x / y * fixedOne + 0.5;
+    return static_cast<mad_fixed_t>(z);
 }

@@ -11,9 +11,8 @@ extern const uint8_t subbandBand[32];
 /** dB to a 4.28 gain, capped at +18 dB, rounded to nearest. */
 mad_fixed_t DbToGain(double level);
 
-/** Fills the 32 eqGains of the decoder state from ten band levels plus a
- *  preamp, all in dB. */
-void SetEqGains(const int8_t *bandSettings, int32_t preamp);
+/** Fills the 32 subband gains from ten band levels plus a preamp, all in dB. */
+void SetEqGains(const int8_t *bandSettings, int32_t preamp, mad_fixed_t gains[32]);
 
 /** Scales every subband sample of the frame by gain. */
 void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain);
@@ -24,8 +23,8 @@ void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains);
 /** ApplyMasterGain then ApplyEqGains in one sweep, with the same result. */
 void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains);
 
-/** Lowers masterGain after a frame whose largest clipping excess was
- *  clipPeak: gain / (1 + clipPeak * clipReduction), rounded. */
-void UpdateMasterGain(mad_fixed_t clipPeak);
+/** The master gain after a frame whose largest clipping excess was clipPeak:
+ *  gain / (1 + clipPeak * clipReduction), rounded. */
+mad_fixed_t ReducedGain(mad_fixed_t gain, mad_fixed_t clipPeak, mad_fixed_t clipReduction);
 
 #endif

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstring>
 
-#include "core/DecoderState.h"
 #include "dsp/FixedMul.h"
 
 namespace {
@@ -65,23 +64,23 @@ inline void Store(uint8_t *out, int32_t v)
 
 } // namespace
 
-int32_t WritePcm(uint8_t *out, uint32_t count, const mad_fixed_t *left,
-                 const mad_fixed_t *right, mad_fixed_t *clipPeak)
+int32_t WritePcm(uint8_t *out, uint32_t count, const mad_fixed_t *left, const mad_fixed_t *right,
+                 mad_fixed_t *clipPeak, mad_fixed_t &residueLeftIo, mad_fixed_t &residueRightIo)
 {
     // The residues stay in registers for the frame: through memory, every
     // sample's dependency chain would hold a store and a load. The chain
     // itself (each residue feeds the next sample) keeps this loop sequential.
-    int32_t residueLeft = state.residueLeft;
+    int32_t residueLeft = residueLeftIo;
     if (right == nullptr) {
         for (uint32_t i = 0; i < count; ++i) {
             const Quantised q = Quantise(left[i], residueLeft, clipPeak);
             Store(out + 2 * i, q.value);
             residueLeft = q.residue;
         }
-        state.residueLeft = residueLeft;
+        residueLeftIo = residueLeft;
         return static_cast<int32_t>(2 * count);
     }
-    int32_t residueRight = state.residueRight;
+    int32_t residueRight = residueRightIo;
     for (uint32_t i = 0; i < count; ++i) {
         // left before right: the order in which a clip raises the peak
         const Quantised l = Quantise(left[i], residueLeft, clipPeak);
@@ -91,7 +90,7 @@ int32_t WritePcm(uint8_t *out, uint32_t count, const mad_fixed_t *left,
         residueLeft = l.residue;
         residueRight = r.residue;
     }
-    state.residueLeft = residueLeft;
-    state.residueRight = residueRight;
+    residueLeftIo = residueLeft;
+    residueRightIo = residueRight;
     return static_cast<int32_t>(4 * count);
 }

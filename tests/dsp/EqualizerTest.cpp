@@ -131,7 +131,8 @@ TEST_F(Equalizer, OneSweepEqualsTheTwoPasses)
                                  {127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127},
                                  {-128, 0, 0, 0, 0, 0, 0, 0, 0, 0, -128}};
     for (const auto &curve : curves) {
-        SetEqGains(curve, curve[10]);
+        mad_fixed_t gains[32];
+        SetEqGains(curve, curve[10], gains);
         for (mad_fixed_t master : {0x10000000, 0x0AAAAAAB, 0x00001234, 0x7fffffff, -0x10000000}) {
             for (int mode : {0, 3}) {
                 for (bool lsf : {false, true}) {
@@ -142,8 +143,8 @@ TEST_F(Equalizer, OneSweepEqualsTheTwoPasses)
                                 s = static_cast<mad_fixed_t>(rng()) >> (rng() % 6);
                     mad_frame b = a;
                     ApplyMasterGain(&a, master);
-                    ApplyEqGains(&a, state.eqGains);
-                    ApplyGains(&b, master, state.eqGains);
+                    ApplyEqGains(&a, gains);
+                    ApplyGains(&b, master, gains);
                     ASSERT_EQ(0, memcmp(a.sbsample, b.sbsample, sizeof a.sbsample)) << master;
                 }
             }
@@ -153,20 +154,13 @@ TEST_F(Equalizer, OneSweepEqualsTheTwoPasses)
 
 TEST_F(Equalizer, GainUpdateAfterClipping)
 {
-    state.masterGain = 0x10000000;
-    UpdateMasterGain(0);
-    EXPECT_EQ(state.masterGain, 0x10000000);
-    UpdateMasterGain(0x7ff);  // below the first operand's rounding step
-    EXPECT_EQ(state.masterGain, 0x10000000);
-    UpdateMasterGain(0x10000000);
-    EXPECT_EQ(state.masterGain, 0x0AAAAAAB);
-    state.masterGain = 0x0fedcba9;
-    UpdateMasterGain(0);
-    EXPECT_EQ(state.masterGain, 0x0fedcba9);
+    constexpr mad_fixed_t reduction = 0x08000000;  // the decoder's clip reduction, 0.5
+    EXPECT_EQ(ReducedGain(0x10000000, 0, reduction), 0x10000000);
+    EXPECT_EQ(ReducedGain(0x10000000, 0x7ff, reduction), 0x10000000);  // below the first operand's rounding step
+    EXPECT_EQ(ReducedGain(0x10000000, 0x10000000, reduction), 0x0AAAAAAB);
+    EXPECT_EQ(ReducedGain(0x0fedcba9, 0, reduction), 0x0fedcba9);
     // the largest excess there can be (7.0) keeps the divisor positive
-    state.masterGain = 0x10000000;
-    UpdateMasterGain(0x70000000);
-    EXPECT_EQ(state.masterGain, static_cast<int32_t>(std::floor(0x10000000 / 4.5 + 0.5)));
+    EXPECT_EQ(ReducedGain(0x10000000, 0x70000000, reduction), static_cast<int32_t>(std::floor(0x10000000 / 4.5 + 0.5)));
 }
 
 TEST_F(Equalizer, MasterGainRestartsWithInitSeekEndAndAProbe)

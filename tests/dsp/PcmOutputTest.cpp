@@ -10,14 +10,17 @@ namespace {
 
 class PcmOutput : public ::testing::Test {
 protected:
-    void SetUp() override { ResetDecoder(); }
+    // the error-feedback residues the stage carries from call to call
+    struct {
+        mad_fixed_t left = 0, right = 0;
+    } residues;
 
     // One mono sample from the given residue: returns the 16-bit output.
     int16_t One(int32_t sample, int32_t residue)
     {
-        state.residueLeft = residue;
+        residues.left = residue;
         uint8_t out[2];
-        EXPECT_EQ(WritePcm(out, 1, &sample, nullptr, &peak), 2);
+        EXPECT_EQ(WritePcm(out, 1, &sample, nullptr, &peak, residues.left, residues.right), 2);
         return static_cast<int16_t>(out[0] | (out[1] << 8));
     }
 
@@ -52,7 +55,7 @@ TEST_F(PcmOutput, EdgeTable)
         peak = 0;
         SCOPED_TRACE(::testing::Message() << std::hex << "sample 0x" << c.sample << " residue 0x" << c.residue);
         EXPECT_EQ(One(c.sample, c.residue), c.output);
-        EXPECT_EQ(state.residueLeft, c.newResidue);
+        EXPECT_EQ(residues.left, c.newResidue);
         EXPECT_EQ(peak, c.peak);
     }
 }
@@ -61,13 +64,13 @@ TEST_F(PcmOutput, HalfStepAlternatesAndMinusOneRecursEvery8192)
 {
     std::vector<int16_t> outs;
     for (int i = 0; i < 6; ++i)
-        outs.push_back(One(0x1000, state.residueLeft));
+        outs.push_back(One(0x1000, residues.left));
     EXPECT_EQ(outs, (std::vector<int16_t>{0, 1, 0, 1, 0, 1}));
 
-    state.residueLeft = 0;
+    residues.left = 0;
     std::vector<mad_fixed_t> in(8192 * 2 + 1, -1);
     std::vector<uint8_t> out(in.size() * 2);
-    WritePcm(out.data(), static_cast<uint32_t>(in.size()), in.data(), nullptr, &peak);
+    WritePcm(out.data(), static_cast<uint32_t>(in.size()), in.data(), nullptr, &peak, residues.left, residues.right);
     for (size_t i = 0; i < in.size(); ++i) {
         const int16_t v = static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8));
         EXPECT_EQ(v, i % 8192 == 0 ? -1 : 0) << "sample " << i;
@@ -79,40 +82,40 @@ TEST_F(PcmOutput, ClipPeakKeepsTheLargestExcessOnly)
     // the residue a clip leaves is large, so the very next clip does not count
     const mad_fixed_t in[4] = {0x10010000, 0x20000000, 0, 0x10000100};
     uint8_t out[8];
-    WritePcm(out, 4, in, nullptr, &peak);
+    WritePcm(out, 4, in, nullptr, &peak, residues.left, residues.right);
     EXPECT_EQ(peak, 0x10001);
     // a smaller excess later does not lower it
     mad_fixed_t small = 0x10000010;
-    state.residueLeft = 0;
-    WritePcm(out, 1, &small, nullptr, &peak);
+    residues.left = 0;
+    WritePcm(out, 1, &small, nullptr, &peak, residues.left, residues.right);
     EXPECT_EQ(peak, 0x10001);
 }
 
 TEST_F(PcmOutput, StereoInterleavesLeftFirstLowByteFirst)
 {
-    state.residueRight = 0x123;
+    residues.right = 0x123;
     const mad_fixed_t left[2] = {0x2000 * 0x1234, -0x2000};
     const mad_fixed_t right[2] = {-0x2000 * 2, 0x2000 * 0x7f};
     uint8_t out[8];
-    EXPECT_EQ(WritePcm(out, 2, left, right, &peak), 8);
+    EXPECT_EQ(WritePcm(out, 2, left, right, &peak, residues.left, residues.right), 8);
     const uint8_t expected[8] = {0x34, 0x12, 0xfe, 0xff, 0xff, 0xff, 0x7f, 0x00};
     EXPECT_EQ(0, memcmp(out, expected, 8));
-    EXPECT_EQ(state.residueLeft, 0);
-    EXPECT_EQ(state.residueRight, 0x123);
+    EXPECT_EQ(residues.left, 0);
+    EXPECT_EQ(residues.right, 0x123);
 }
 
 TEST_F(PcmOutput, MonoLeavesTheRightResidueAndZeroCountChangesNothing)
 {
-    state.residueRight = 0x777;
-    state.residueLeft = 0x55;
+    residues.right = 0x777;
+    residues.left = 0x55;
     const mad_fixed_t in[1] = {0x7fffffff};
     uint8_t out[4] = {0xaa, 0xaa, 0xaa, 0xaa};
-    EXPECT_EQ(WritePcm(out, 0, in, in, &peak), 0);
+    EXPECT_EQ(WritePcm(out, 0, in, in, &peak, residues.left, residues.right), 0);
     EXPECT_EQ(out[0], 0xaa);
-    EXPECT_EQ(state.residueLeft, 0x55);
+    EXPECT_EQ(residues.left, 0x55);
     EXPECT_EQ(peak, 0);
-    WritePcm(out, 1, in, nullptr, &peak);
-    EXPECT_EQ(state.residueRight, 0x777);
+    WritePcm(out, 1, in, nullptr, &peak, residues.left, residues.right);
+    EXPECT_EQ(residues.right, 0x777);
     EXPECT_EQ(out[2], 0xaa);
 }
 
@@ -122,16 +125,16 @@ TEST_F(PcmOutput, ErrorFeedbackContinuesAcrossCalls)
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<mad_fixed_t>((i * 2654435761u) % 0x30000000) - 0x18000000;
     std::vector<uint8_t> whole(in.size() * 4), split(in.size() * 4);
-    WritePcm(whole.data(), 1000, in.data(), in.data(), &peak);
-    const int32_t left = state.residueLeft, right = state.residueRight;
+    WritePcm(whole.data(), 1000, in.data(), in.data(), &peak, residues.left, residues.right);
+    const int32_t left = residues.left, right = residues.right;
 
-    state.residueLeft = state.residueRight = 0;
+    residues.left = residues.right = 0;
     mad_fixed_t peak2 = 0;
-    WritePcm(split.data(), 333, in.data(), in.data(), &peak2);
-    WritePcm(split.data() + 333 * 4, 667, in.data() + 333, in.data() + 333, &peak2);
+    WritePcm(split.data(), 333, in.data(), in.data(), &peak2, residues.left, residues.right);
+    WritePcm(split.data() + 333 * 4, 667, in.data() + 333, in.data() + 333, &peak2, residues.left, residues.right);
     EXPECT_EQ(whole, split);
-    EXPECT_EQ(state.residueLeft, left);
-    EXPECT_EQ(state.residueRight, right);
+    EXPECT_EQ(residues.left, left);
+    EXPECT_EQ(residues.right, right);
     EXPECT_EQ(peak, peak2);
 }
 
@@ -163,16 +166,16 @@ TEST_F(PcmOutput, MatchesThePlainRuleOnAnySignal)
         const int32_t expectedPeak = rule.Write(expected, l, stereo ? &r : nullptr);
         Bytes got(count * 4 + 4, 0xee);
         mad_fixed_t peak = 0;
-        ASSERT_EQ(WritePcm(got.data(), count, l.data(), stereo ? r.data() : nullptr, &peak),
+        ASSERT_EQ(WritePcm(got.data(), count, l.data(), stereo ? r.data() : nullptr, &peak, residues.left, residues.right),
                   static_cast<int32_t>(expected.size()));
         ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got.begin())) << "call " << call;
         ASSERT_EQ(got[expected.size()], 0xee);
         ASSERT_EQ(peak, expectedPeak) << "call " << call;
-        ASSERT_EQ(state.residueLeft, rule.residue[0]);
+        ASSERT_EQ(residues.left, rule.residue[0]);
         if (stereo) {
-            ASSERT_EQ(state.residueRight, rule.residue[1]);
+            ASSERT_EQ(residues.right, rule.residue[1]);
         } else {
-            state.residueRight = rule.residue[1];
+            residues.right = rule.residue[1];
         }
     }
 }

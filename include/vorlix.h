@@ -49,8 +49,8 @@ enum {
     /** Result: supply more input (or, as a count, exactly 32768 unused bytes). */
     NeedMoreData = 0x8000,
     /** Largest number of bytes one DecompressAudio call writes to outBuffer:
-     *  6912 samples per channel (1152 after a sixfold up-conversion), two
-     *  channels, two bytes each. */
+     *  6912 samples per channel (a frame of 1152 samples converted up
+     *  sixfold, 8000 to 48000 Hz), two channels, two bytes each. */
     VORLIX_MAX_OUTPUT_BYTES = 27648,
     /** Room, in 16-bit units, of each text buffer of GetHeaderInfo. */
     VORLIX_TEXT_UNITS = 200

@@ -26,13 +26,13 @@ void InitObjects()
 
 void ReleaseConversion()
 {
-    PlatformFree(state.convertLeft);
-    PlatformFree(state.convertRight);
-    PlatformFree(state.plan.index);
-    PlatformFree(state.plan.fraction);
-    state.convertLeft = state.convertRight = nullptr;
-    state.convertCapacity = 0;
-    state.plan = ResamplePlan{};
+    PlatformFree(state.cache.left);
+    PlatformFree(state.cache.right);
+    PlatformFree(state.cache.plan.index);
+    PlatformFree(state.cache.plan.fraction);
+    state.cache.left = state.cache.right = nullptr;
+    state.cache.capacity = 0;
+    state.cache.plan = ResamplePlan{};
 }
 
 void EnsureObjects()

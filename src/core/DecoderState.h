@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mad.h>
 
+#include "dsp/FixedMul.h"
 #include "dsp/Resampler.h"
 #include "vorlix.h"
 
@@ -15,7 +16,7 @@ struct DecoderState {
     int32_t eqEnabled = 0;  // gain stage, equalizer and gain update on
 
     // gains, 4.28
-    mad_fixed_t masterGain = 0x10000000;
+    mad_fixed_t masterGain = fixedOne;
     mad_fixed_t clipReduction = 0x08000000;
     mad_fixed_t eqGains[32] = {};
 
@@ -41,16 +42,20 @@ struct DecoderState {
     int32_t tagOutstanding = 0;
     uint8_t *tagBuffer = nullptr;
 
-    // conversion blocks and the plan of the last ratio and frame length, kept
-    // from frame to frame and released by Exit
-    mad_fixed_t *convertLeft = nullptr;
-    mad_fixed_t *convertRight = nullptr;
-    uint32_t convertCapacity = 0;  // samples each
-    ResamplePlan plan;
-
     // Zeroed libmad objects behave as initialised ones except for a bit
-    // pointer; they are initialised properly on first use.
+    // pointer; they are initialised properly on first use. (Not the same as
+    // idle: after Exit the objects are ready and the decoder is idle.)
     bool objectsReady = false;
+
+    // Caches, for speed only: nothing a host sees depends on them. The
+    // conversion blocks and the plan of the last ratio and frame length are
+    // kept from frame to frame and released by Exit.
+    struct ConversionCache {
+        mad_fixed_t *left = nullptr;
+        mad_fixed_t *right = nullptr;
+        uint32_t capacity = 0;  // samples each
+        ResamplePlan plan;
+    } cache;
 };
 
 extern DecoderState state;
@@ -61,7 +66,8 @@ void EnsureObjects();
 /** Releases the conversion blocks and plan. */
 void ReleaseConversion();
 
-/** Stream position of this_frame within the current buffer. */
+/** Offset of this_frame within the current buffer, in bytes (not a stream
+ *  position: add streamBase for that). */
 inline int32_t FrameOffset()
 {
     return static_cast<int32_t>(state.stream.this_frame - state.stream.buffer);

@@ -29,19 +29,19 @@ int32_t FailureResult(int32_t length)
 // cannot be had.
 bool ConversionBlocks(uint32_t samples)
 {
-    if (samples <= state.convertCapacity)
+    if (samples <= state.cache.capacity)
         return true;
     ReleaseConversion();
     const size_t bytes = size_t{samples} * sizeof(mad_fixed_t);
-    state.convertLeft = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
-    state.convertRight = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
-    state.plan.index = static_cast<int32_t *>(PlatformAlloc(bytes));
-    state.plan.fraction = static_cast<uint32_t *>(PlatformAlloc(bytes));
-    if (!state.convertLeft || !state.convertRight || !state.plan.index || !state.plan.fraction) {
+    state.cache.left = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
+    state.cache.right = static_cast<mad_fixed_t *>(PlatformAlloc(bytes));
+    state.cache.plan.index = static_cast<int32_t *>(PlatformAlloc(bytes));
+    state.cache.plan.fraction = static_cast<uint32_t *>(PlatformAlloc(bytes));
+    if (!state.cache.left || !state.cache.right || !state.cache.plan.index || !state.cache.plan.fraction) {
         ReleaseConversion();
         return false;
     }
-    state.convertCapacity = samples;
+    state.cache.capacity = samples;
     return true;
 }
 
@@ -55,19 +55,23 @@ int32_t Convert(const mad_pcm &pcm)
         !ConversionBlocks(ResampleBound(&resampler, pcm.length)))
         return -1;
     const int32_t length = pcm.length;
-    if (resampler.ratio == fixedOne || length < 2) {
-        int32_t count = Resample(&resampler, length, pcm.samples[0], state.convertLeft);
+    // a fresh record makes nothing of fewer than two samples (libmad's frames
+    // hold 384 at the least)
+    if (resampler.ratio != fixedOne && length < 2)
+        return 0;
+    if (resampler.ratio == fixedOne) {
+        int32_t count = Resample(&resampler, length, pcm.samples[0], state.cache.left);
         if (pcm.channels != 1)
-            count = Resample(&resampler, length, pcm.samples[1], state.convertRight);
+            count = Resample(&resampler, length, pcm.samples[1], state.cache.right);
         return count;
     }
     // every channel of every frame starts from a fresh record, so where the
     // outputs fall depends only on the ratio and the length
-    if (state.plan.ratio != resampler.ratio || state.plan.count != length)
-        MakeResamplePlan(&state.plan, resampler.ratio, length);
-    int32_t count = ResampleByPlan(&state.plan, pcm.samples[0], state.convertLeft);
+    if (state.cache.plan.ratio != resampler.ratio || state.cache.plan.count != length)
+        MakeResamplePlan(&state.cache.plan, resampler.ratio, length);
+    int32_t count = ResampleByPlan(&state.cache.plan, pcm.samples[0], state.cache.left);
     if (pcm.channels != 1)
-        count = ResampleByPlan(&state.plan, pcm.samples[1], state.convertRight);
+        count = ResampleByPlan(&state.cache.plan, pcm.samples[1], state.cache.right);
     return count;
 }
 
@@ -80,7 +84,10 @@ extern "C" VORLIX_API int32_t DecompressAudio(const uint8_t *data, int32_t lengt
     if (data != nullptr) {
         EnsureObjects();
         mad_stream_buffer(&state.stream, data, length > 0 ? static_cast<unsigned long>(length) : 0);
-        state.streamBase = StreamPosition();
+        // the new buffer begins at the position reported last: where the
+        // previous buffer began, plus how far into it this_frame had come
+        const int32_t lastReported = StreamPosition();
+        state.streamBase = lastReported;
         state.idle = 0;
     } else if (state.idle) {
         *outBytes = 0;
@@ -109,8 +116,8 @@ extern "C" VORLIX_API int32_t DecompressAudio(const uint8_t *data, int32_t lengt
     if (state.resampleEnabled) {
         const int32_t converted = Convert(pcm);
         if (converted >= 0) {
-            left = state.convertLeft;
-            right = pcm.channels == 1 ? nullptr : state.convertRight;
+            left = state.cache.left;
+            right = pcm.channels == 1 ? nullptr : state.cache.right;
             count = static_cast<uint32_t>(converted);
         }
     }

@@ -47,39 +47,15 @@ void ScaleRows(mad_fixed_t (*rows)[32], int count, const FixedGain &master, cons
 
 } // namespace
 
-void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain)
-{
-    const Rows rows(frame);
-    for (int ch = 0; ch < rows.channels; ++ch)
-        for (int row = 0; row < rows.count; ++row)
-            for (int sb = 0; sb < 32; ++sb)
-                frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gain);
-}
-
-void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains)
-{
-    const Rows rows(frame);
-    for (int ch = 0; ch < rows.channels; ++ch)
-        for (int row = 0; row < rows.count; ++row)
-            for (int sb = 0; sb < 32; ++sb)
-                frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gains[sb]);
-}
-
 void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains)
 {
+    // gains are never negative: DbToGain and ReducedGain make none
     const FixedGain master(gain);
     FixedGain band[32];
-    bool valid = master.Valid();
-    for (int sb = 0; sb < 32; ++sb) {
+    for (int sb = 0; sb < 32; ++sb)
         band[sb] = FixedGain(gains[sb]);
-        valid &= band[sb].Valid();
-    }
-    if (!valid) {  // negative gains are never set up; keep the plain passes for them
-        ApplyMasterGain(frame, gain);
-        ApplyEqGains(frame, gains);
-        return;
-    }
-    // each product rounds on its own, exactly as two passes in a row
+    // each product rounds on its own, exactly as FixedMul by the master gain,
+    // then by the subband's gain
     const Rows rows(frame);
     for (int ch = 0; ch < rows.channels; ++ch)
         ScaleRows(frame->sbsample[ch], rows.count, master, band);

@@ -14,13 +14,8 @@ mad_fixed_t DbToGain(double level);
 /** Fills the 32 subband gains from ten band levels plus a preamp, all in dB. */
 void SetEqGains(const int8_t *bandSettings, int32_t preamp, mad_fixed_t gains[32]);
 
-/** Scales every subband sample of the frame by gain. */
-void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain);
-
-/** Scales subband sb of every sample of the frame by gains[sb]. */
-void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains);
-
-/** ApplyMasterGain then ApplyEqGains in one sweep, with the same result. */
+/** Scales every subband sample of the frame by the master gain, then subband
+ *  sb by gains[sb]: FixedMul twice, in one sweep. Gains are not negative. */
 void ApplyGains(mad_frame *frame, mad_fixed_t gain, const mad_fixed_t *gains);
 
 /** The master gain after a frame whose largest clipping excess was clipPeak:

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int32_t pcmMax = 0x0fffffff;   // just below +1.0
-constexpr int32_t pcmMin = -0x10000000;  // -1.0
+constexpr int32_t pcmMax = fixedOne - 1;  // just below +1.0
+constexpr int32_t pcmMin = -fixedOne;     // -1.0
 constexpr int32_t stepMask = ~0x1fff;    // one 16-bit step is 0x2000
 constexpr int32_t peakResidueLimit = 0x7fff;
 

@@ -23,6 +23,8 @@ void PlatformTextToWide(const char *text, uint16_t *wide, int32_t room);
 
 // Test hooks: a count of successful PlatformAlloc calls, and a countdown that
 // makes the allocation after that many succeed-able ones fail (-1: never).
+// They stay in the shipped library (hidden, an increment and a compare per
+// allocation, a few per stream) so that the tests run the very objects that ship.
 extern int64_t platformAllocCount;
 extern int32_t platformFailAfter;
 

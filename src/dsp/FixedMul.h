@@ -33,9 +33,45 @@ inline int32_t FixedMul(int32_t x, int32_t y)
     return Saturate32(a * b);
 }
 
-/** FixedMul with its gain operand prepared once for many signal values: the
- *  same results, in a form that vectorises (32-bit lanes, no 64-bit product).
- *  For a gain whose rounded value b is non-negative; Valid() says so. */
+// Lane forms: the same results as the scalar forms above, in 32-bit
+// arithmetic without 64-bit products or branches, so that loops vectorise.
+
+/** FixedMul's signal operand, (x + 0x800) >> 12, without the sum overflowing. */
+inline int32_t SignalLane(int32_t x)
+{
+    return (x >> 12) + ((x >> 11) & 1);
+}
+
+/** SatAdd in 32-bit lanes: on overflow (a and b share the sign the sum lacks)
+ *  the limit on a's side. */
+inline int32_t SatAddLane(int32_t a, int32_t b)
+{
+    const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+    return ((a ^ s) & (b ^ s)) < 0 ? (INT32_MAX ^ (a >> 31)) : s;
+}
+
+/** SatSub in 32-bit lanes: on overflow (a and b differ in sign and the
+ *  difference lacks a's) the limit on a's side. */
+inline int32_t SatSubLane(int32_t a, int32_t b)
+{
+    const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+    return ((a ^ b) & (a ^ d)) < 0 ? (INT32_MAX ^ (a >> 31)) : d;
+}
+
+/** FixedMul(x, y) for a fraction 0 <= y <= fixedOne, in 32-bit lanes: the
+ *  rounded factors are at most 2^19 and 2^12, and only their product 2^31
+ *  passes the limit. */
+inline int32_t FixedMulFractionLane(int32_t x, uint32_t y)
+{
+    const int32_t a = SignalLane(x);
+    const int32_t b = static_cast<int32_t>((y + 0x8000u) >> 16);
+    const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+    return (a == 0x80000 && b == 0x1000) ? INT32_MAX : p;
+}
+
+/** FixedMul with its gain operand prepared once for many signal values, in
+ *  32-bit lanes. For a gain whose rounded value b is non-negative; Valid()
+ *  says so. */
 struct FixedGain {
     int32_t b = 0;           // (y + 0x8000) >> 16
     int32_t hi = INT32_MAX;  // largest rounded x whose product with b fits in 32 bits
@@ -52,8 +88,7 @@ struct FixedGain {
 
     int32_t operator()(int32_t x) const
     {
-        // (x + 0x800) >> 12 without the sum overflowing
-        const int32_t a = (x >> 12) + ((x >> 11) & 1);
+        const int32_t a = SignalLane(x);
         const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
         return a > hi ? INT32_MAX : a < lo ? INT32_MIN : p;
     }

@@ -160,8 +160,7 @@ void MakeResamplePlan(ResamplePlan *plan, mad_fixed_t ratio, int32_t count)
 
 namespace {
 
-// Interpolate() in 32-bit lanes: saturation by sign tests instead of
-// branches, so that the loop vectorises.
+// Interpolate() in the lane forms, so that the loop vectorises.
 VORLIX_VECTOR_CLONES
 void InterpolateByPlan(int32_t n, const int32_t *__restrict index, const uint32_t *__restrict fraction,
                        const mad_fixed_t *__restrict in, mad_fixed_t *__restrict out)
@@ -170,14 +169,7 @@ void InterpolateByPlan(int32_t n, const int32_t *__restrict index, const uint32_
         const int32_t a = in[index[k]];
         const int32_t b = in[index[k] + 1];
         const uint32_t f = fraction[k];
-        int32_t d = static_cast<int32_t>(static_cast<uint32_t>(b) - static_cast<uint32_t>(a));
-        d = ((b ^ a) & (b ^ d)) < 0 ? (INT32_MAX ^ (b >> 31)) : d;
-        const int32_t da = (d >> 12) + ((d >> 11) & 1);
-        const int32_t fb = static_cast<int32_t>((f + 0x8000u) >> 16);
-        int32_t p = static_cast<int32_t>(static_cast<uint32_t>(da) * static_cast<uint32_t>(fb));
-        p = (da == 0x80000 && fb == 0x1000) ? INT32_MAX : p;  // the one product past 2^31 - 1
-        int32_t sum = static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(p));
-        sum = ((a ^ sum) & (p ^ sum)) < 0 ? (INT32_MAX ^ (a >> 31)) : sum;
+        const int32_t sum = SatAddLane(a, FixedMulFractionLane(SatSubLane(b, a), f));
         out[k] = f == 0 ? a : sum;
     }
 }

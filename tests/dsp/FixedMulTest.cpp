@@ -76,4 +76,26 @@ TEST(FixedMul, PreparedGainGivesTheSameProducts)
     EXPECT_FALSE(FixedGain(-0x10000000).Valid());
 }
 
+TEST(FixedMul, LaneFormsGiveTheScalarResults)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    const int32_t edges[] = {0, 1, -1, 0x7ff, 0x800, -0x800, -0x801, 0x7ffff7ff, 0x7ffff800, INT32_MAX,
+                             INT32_MIN, INT32_MIN + 1, 0x40000000, -0x40000000, 0x10000000, -0x10000000};
+    const uint32_t fractions[] = {0, 1, 0x7fff, 0x8000, 0x0fff7fff, 0x0fff8000, 0x0fffffff, 0x10000000};
+    const auto check = [](int32_t a, int32_t b, uint32_t f) {
+        ASSERT_EQ(SatAddLane(a, b), SatAdd(a, b)) << a << " " << b;
+        ASSERT_EQ(SatSubLane(a, b), SatSub(a, b)) << a << " " << b;
+        ASSERT_EQ(FixedMulFractionLane(a, f), FixedMul(a, static_cast<int32_t>(f))) << a << " " << f;
+        ASSERT_EQ(SignalLane(a), static_cast<int32_t>((int64_t{a} + 0x800) >> 12)) << a;
+    };
+    for (int32_t a : edges)
+        for (int32_t b : edges)
+            for (uint32_t f : fractions)
+                check(a, b, f);
+    for (int i = 0; i < 200000; ++i)
+        check(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), rng() % 0x10000001u);
+}
+
 } // namespace

@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 # the project's own builds treat warnings as errors; a user's build does not
 WERROR ?= -DVORLIX_WERROR=ON
 
-.PHONY: bench all bootstrap build check test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
+.PHONY: bench all bootstrap build check check-clang test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
 
 all: build
 
@@ -32,6 +32,13 @@ test-san: bootstrap
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j$(JOBS)
 
 check: test test-san
+
+# the suite built by clang, on the plain code paths (no AVX2 clones)
+check-clang:
+	scripts/bootstrap clang
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DVORLIX_NO_CLONES=ON $(WERROR) $(CMAKE_FLAGS)
+	cmake --build build-clang -j$(JOBS)
+	ctest --test-dir build-clang --output-on-failure -j$(JOBS)
 
 demo: build
 	$(BUILD)/cli/vorlix-decode --info examples/sample.mp3
@@ -75,10 +82,10 @@ bench: build
 	bench/make-streams $(BUILD)/bench-streams
 	$(BUILD)/bench/vorlix_bench --scan $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3 $(BUILD)/bench-streams/*.mp3
 
-# cross-build for ARCH (armhf or arm64) and run the tests under qemu-user
+# cross-build for ARCH (armhf, arm64, or s390x: big-endian) and run the tests under qemu-user
 cross:
 	@case "$(ARCH)" in armhf) triplet=arm-linux-gnueabihf ;; arm64) triplet=aarch64-linux-gnu ;; \
-	  *) echo "ARCH must be armhf or arm64" >&2; exit 1 ;; esac; \
+	  s390x) triplet=s390x-linux-gnu ;; *) echo "ARCH must be armhf, arm64 or s390x" >&2; exit 1 ;; esac; \
 	scripts/bootstrap g++-$$triplet qemu-user
 	[ -f build-sysroot-$(ARCH)/usr/include/mad.h ] || scripts/make-sysroot $(ARCH) build-sysroot-$(ARCH)
 	cmake -S . -B build-$(ARCH) -DCMAKE_BUILD_TYPE=Release \
@@ -95,4 +102,4 @@ fixtures: bootstrap
 	scripts/make-fixtures
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-sysroot-* build-deb obj-*
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-s390x build-clang build-sysroot-* build-deb obj-*

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Shared by the ARM toolchain files: libraries from a sysroot made by
+# Shared by the cross toolchain files (ARM, s390x): libraries from a sysroot made by
 # scripts/make-sysroot (VORLIX_SYSROOT), tests run under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 # try_compile projects see only the variables named here

@@ -160,3 +160,31 @@ TEST_F(HeaderProbe, ProbesTheNextBufferAfterACount)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HeaderProbe, ADualChannelStreamHasTwoChannels)
+{
+    // the mode bits of every header say dual channel: two independent channels
+    Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");
+    for (size_t at : FrameOffsets(stream))
+        stream[at + 3] = static_cast<uint8_t>((stream[at + 3] & 0x3f) | 0x80);
+    ASSERT_EQ(Probe(stream), 0);
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(rate, 44100);
+}
+
+TEST_F(HeaderProbe, AnId3FooterInFrontIsPassedOver)
+{
+    // a footer alone ("3DI"): the tag query gives a negative size, which
+    // ends the tag's handling instead of gathering anything
+    Bytes stream = {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 0x10, 0};
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    stream.insert(stream.end(), audio.begin(), audio.end());
+    ASSERT_EQ(Probe(stream), 0);
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(title[0], 0);
+    EXPECT_EQ(state.tagBuffer, nullptr);
+}
+
+} // namespace

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "dsp/Resampler.h"
 #include "platform/Platform.h"
 
 Bytes ReadFixture(const std::string &name)
@@ -156,4 +157,16 @@ std::vector<size_t> FrameOffsets(const Bytes &stream)
     }
     mad_stream_finish(&s);
     return offsets;
+}
+
+std::vector<mad_fixed_t> ConvertFresh(const std::vector<mad_fixed_t> &in, uint32_t from, uint32_t to)
+{
+    Resampler r{};
+    if (ResamplerInit(&r, from, to) != 0)
+        return in;
+    std::vector<mad_fixed_t> out(ResampleBound(&r, static_cast<uint32_t>(in.size())) + 1);
+    if (in.size() < 2 && r.ratio != 0x10000000)
+        return {};
+    out.resize(static_cast<size_t>(Resample(&r, static_cast<int32_t>(in.size()), in.data(), out.data())));
+    return out;
 }

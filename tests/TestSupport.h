@@ -58,6 +58,10 @@ struct ReferenceOutput {
     int32_t Write(Bytes &out, const std::vector<int32_t> &left, const std::vector<int32_t> *right);
 };
 
+/** A frame's samples through a fresh converter from one rate to another, as
+ *  the decoding call converts every frame. */
+std::vector<mad_fixed_t> ConvertFresh(const std::vector<mad_fixed_t> &in, uint32_t from, uint32_t to);
+
 /** Offsets of the Layer III frame headers of a clean stream. */
 std::vector<size_t> FrameOffsets(const Bytes &stream);
 

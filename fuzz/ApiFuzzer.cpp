@@ -23,7 +23,7 @@ size_t Size(uint8_t selector)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    ResetLibrary();
+    ResetDecoder();
     Control c(data, size, controlBytes);
     const size_t probeSize = Size(c.Next());
     const size_t refillSize = Size(c.Next());
@@ -40,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t length = size - c.Used();
 
     uint16_t text[3][VORLIX_TEXT_UNITS] = {};
-    int32_t rate = 0, channels = 0, bitRate = 0;
     std::unique_ptr<uint8_t[]> out(new uint8_t[VORLIX_MAX_OUTPUT_BYTES]);
     int32_t bytes = 0, position = 0;
 
@@ -51,18 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Init(eq & 1, (eq & 2) ? bands : nullptr);
 
     // probe: the next bytes after NeedMoreData, the unused rest after a count
+    ProbeStream(stream, length, [&] { return probeSize; }, request, text[0], text[1], text[2]);
     size_t start = 0, end = 0;
-    int32_t r = NeedMoreData;
-    while (end < length) {
-        end = std::min(length, end + probeSize);
-        ExactCopy buffer(stream + start, end - start);
-        rate = request;
-        r = GetHeaderInfo(buffer.data(), buffer.size(), &rate, &channels, &bitRate, text[0],
-                          text[1], text[2]);
-        if (r == 0)
-            break;
-        start = (r == NeedMoreData || static_cast<size_t>(r) > end - start) ? end : end - static_cast<size_t>(r);
-    }
+    int32_t r;
 
     Init(eq & 1, (eq & 2) ? bands : nullptr);
     if (oddCalls & 4) {  // a closed decoder handed input
@@ -70,7 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // decode from the start, refilling from the reported position
-    start = end = 0;
     size_t buffers = 0;
     const size_t maxBuffers = 64 + size_t{limit} * 16;
     std::vector<uint8_t> padded(stream, stream + length);

@@ -18,7 +18,7 @@ const uint8_t frameHeader[4] = {0xff, 0xe3, 0x28, 0xc4};  // 16 kbit/s, 8000 Hz:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    ResetLibrary();
+    ResetDecoder();
     Control c(data, size, controlBytes);
     const size_t piece = 8 + c.Next() * 4u;
     const uint8_t mode = c.Next();
@@ -60,18 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     stream.insert(stream.end(), 8, 0);
 
     uint16_t text[3][VORLIX_TEXT_UNITS] = {};
-    int32_t rate = 0, channels = 0, bitRate = 0;
-    size_t start = 0, end = 0;
-    while (end < stream.size()) {
-        end = std::min(stream.size(), end + piece);
-        ExactCopy buffer(stream.data() + start, end - start);
-        rate = 0;
-        const int32_t r = GetHeaderInfo(buffer.data(), buffer.size(), &rate, &channels, &bitRate,
-                                        text[0], text[1], text[2]);
-        if (r == 0)
-            break;
-        start = (r == NeedMoreData || static_cast<size_t>(r) > end - start) ? end : end - static_cast<size_t>(r);
-    }
+    ProbeStream(stream.data(), stream.size(), [&] { return piece; }, 0, text[0], text[1], text[2]);
     for (auto &t : text) {  // every text ends within its buffer
         bool terminated = false;
         for (uint16_t u : t)

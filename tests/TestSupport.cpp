@@ -18,14 +18,6 @@ Bytes ReadFixture(const std::string &name)
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void ResetDecoder()
-{
-    Exit();
-    PlatformFree(state.tagBuffer);
-    state = DecoderState{};
-    platformFailAfter = -1;
-}
-
 Decoded DecodeStream(const Bytes &file, const ChunkSizes &chunks, bool init)
 {
     if (init)

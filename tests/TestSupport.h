@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/DecoderState.h"
+#include "host/ProtocolHost.h"
 #include "platform/Platform.h"
 #include "vorlix.h"
 
@@ -17,8 +18,6 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ReadFixture(const std::string &name);
 
-/** Puts the decoder record back to its state at load (blocks released). */
-void ResetDecoder();
 
 struct Decoded {
     Bytes pcm;

@@ -139,8 +139,8 @@ TEST(DecodingProtocol, EveryBufferSplitGivesTheSamePcmAndPositions)
     const char *fixtures[] = {"mpeg1-44100-stereo.mp3", "mpeg2-22050-mono.mp3",
                               "mpeg25-8000-stereo.mp3", "damaged-frame.mp3",
                               "mpeg1-32000-stereo.mp3"};
-    const uint32_t seed = std::random_device{}();
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
     std::mt19937 rng(seed);
     for (const char *name : fixtures) {
         SCOPED_TRACE(name);

@@ -16,20 +16,14 @@ protected:
     // every result is one the calls may give.
     void ProbeAndDecode(const Bytes &stream, size_t probeSize, size_t chunk, int32_t request = 0)
     {
-        int32_t rate = request, channels, bitRate;
-        uint16_t t[3][200] = {};
-        for (size_t at = 0; at < stream.size(); at += probeSize) {
-            const Bytes piece(stream.begin() + static_cast<long>(at),
-                              stream.begin() + static_cast<long>(std::min(stream.size(), at + probeSize)));
-            rate = request;
-            const int32_t r = GetHeaderInfo(piece.data(), static_cast<int32_t>(piece.size()), &rate,
-                                            &channels, &bitRate, t[0], t[1], t[2]);
-            ASSERT_GE(r, 0);
-            ASSERT_LE(r, static_cast<int32_t>(std::max<size_t>(piece.size(), NeedMoreData)));
-            if (r == 0) {
-                ASSERT_TRUE(channels == 1 || channels == 2);
-                break;
-            }
+        uint16_t t[3][VORLIX_TEXT_UNITS] = {};
+        const Probed p = ProbeStream(stream.data(), stream.size(), [&] { return probeSize; }, request, t[0], t[1], t[2],
+                                     [](int32_t r, size_t size) {
+                                         ASSERT_GE(r, 0);
+                                         ASSERT_LE(r, static_cast<int32_t>(std::max<size_t>(size, NeedMoreData)));
+                                     });
+        if (p.result == 0) {
+            ASSERT_TRUE(p.channels == 1 || p.channels == 2);
         }
         for (auto &text : t)
             ASSERT_NE(std::find(std::begin(text), std::end(text), 0), std::end(text));

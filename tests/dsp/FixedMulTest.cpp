@@ -4,6 +4,7 @@
 #include <random>
 
 #include "dsp/FixedMul.h"
+#include "host/ProtocolHost.h"
 
 namespace {
 
@@ -15,9 +16,9 @@ int64_t Plain(int32_t x, int32_t y)
 
 TEST(FixedMul, MatchesThePlainProductWhereNothingOverflows)
 {
-    const uint32_t seed = std::random_device{}();
+    const uint32_t seed = TestSeed();
     std::mt19937 rng(seed);
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    SCOPED_TRACE(SeedNote(seed));
     for (int i = 0; i < 200000; ++i) {
         const int32_t x = static_cast<int32_t>(rng());
         const int32_t y = static_cast<int32_t>(rng()) >> (rng() % 8);
@@ -53,9 +54,9 @@ TEST(FixedMul, SaturatesInsteadOfFlippingSign)
 
 TEST(FixedMul, PreparedGainGivesTheSameProducts)
 {
-    const uint32_t seed = std::random_device{}();
+    const uint32_t seed = TestSeed();
     std::mt19937 rng(seed);
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    SCOPED_TRACE(SeedNote(seed));
     const int32_t edges[] = {0, 1, 0x7ff, 0x800, -0x800, -0x801, 0x7ffff7ff, 0x7ffff800, INT32_MAX,
                              INT32_MIN, INT32_MIN + 1, 0x10000000, -0x10000000, 0x18000000};
     const int32_t gains[] = {0, 0x7fff, 0x8000, 0x10000000, 0x0AAAAAAB, 0x7f17af3b, INT32_MAX, 0x00100000};
@@ -78,9 +79,9 @@ TEST(FixedMul, PreparedGainGivesTheSameProducts)
 
 TEST(FixedMul, LaneFormsGiveTheScalarResults)
 {
-    const uint32_t seed = std::random_device{}();
+    const uint32_t seed = TestSeed();
     std::mt19937 rng(seed);
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    SCOPED_TRACE(SeedNote(seed));
     const int32_t edges[] = {0, 1, -1, 0x7ff, 0x800, -0x800, -0x801, 0x7ffff7ff, 0x7ffff800, INT32_MAX,
                              INT32_MIN, INT32_MIN + 1, 0x40000000, -0x40000000, 0x10000000, -0x10000000};
     const uint32_t fractions[] = {0, 1, 0x7fff, 0x8000, 0x0fff7fff, 0x0fff8000, 0x0fffffff, 0x10000000};

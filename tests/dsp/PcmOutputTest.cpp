@@ -142,8 +142,8 @@ TEST_F(PcmOutput, ErrorFeedbackContinuesAcrossCalls)
 // and clipping samples must give what the plain rule gives, sample by sample.
 TEST_F(PcmOutput, MatchesThePlainRuleOnAnySignal)
 {
-    const uint32_t seed = std::random_device{}();
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
     std::mt19937 rng(seed);
     ReferenceOutput rule;
     for (int call = 0; call < 400; ++call) {

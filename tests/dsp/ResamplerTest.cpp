@@ -170,8 +170,8 @@ TEST(ResampleTest, InterpolationSaturatesInsteadOfWrapping)
 // many blocks the count follows the rate ratio.
 TEST(ResampleTest, OutputNeverExceedsTheBound)
 {
-    const uint32_t seed = std::random_device{}();
-    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
     std::mt19937 rng(seed);
     constexpr mad_fixed_t guard = 0x5a5a5a5a;
     for (int i = 0; i < 9; ++i)

@@ -63,10 +63,11 @@ TEST_F(DecodingChain, FramesComeOutAtTheRequestedRate)
 
 TEST_F(DecodingChain, ConvertedPcmIsEachFrameThroughAFreshConverter)
 {
-    // one stream, and one whose rate changes twice on the way (the plan must
-    // follow the ratio and the frame length)
+    // one stream, and one whose rate changes on the way: with the same frame
+    // length (44.1 to 32 kHz), with both changing, to the requested rate (the
+    // plan must follow the ratio and the frame length)
     for (const Bytes &stream : {ReadFixture("mpeg1-44100-stereo.mp3"), Joined({"mpeg1-44100-stereo.mp3",
-                                "mpeg2-22050-stereo.mp3", "mpeg1-48000-stereo.mp3", "mpeg1-44100-stereo.mp3"})}) {
+                                "mpeg1-32000-stereo.mp3", "mpeg2-22050-stereo.mp3", "mpeg1-48000-stereo.mp3"})}) {
     ResetDecoder();
     ReferenceOutput rule;
     Bytes expected;
@@ -262,6 +263,24 @@ TEST_F(DecodingChain, ANewStreamAfterExitStartsFromFreshSynthesis)
     const Bytes first = ReadFixture("loud-clipping.mp3"), second = ReadFixture("mpeg1-44100-stereo.mp3");
     DecodeStream(Bytes(first.begin(), first.begin() + 9000), 4096);
     Exit();
+    const mad_fixed_t left = state.residueLeft, right = state.residueRight;
+    int32_t rate = 0, channels, bitRate;
+    uint16_t t[3][200] = {};
+    ASSERT_EQ(GetHeaderInfo(second.data(), static_cast<int32_t>(second.size()), &rate, &channels, &bitRate,
+                            t[0], t[1], t[2]), 0);
+    const Bytes after = DecodeStream(second, 4096).pcm;
+    ResetDecoder();
+    state.residueLeft = left;
+    state.residueRight = right;
+    EXPECT_EQ(after, DecodeStream(second, 4096).pcm);
+}
+
+TEST_F(DecodingChain, AProbeInTheMiddleOfDecodingStartsTheNextStreamAfresh)
+{
+    // a host that probes the next stream without closing the first: the
+    // probe's success resets the decoder all the same
+    const Bytes first = ReadFixture("loud-clipping.mp3"), second = ReadFixture("mpeg25-8000-stereo.mp3");
+    DecodeStream(Bytes(first.begin(), first.begin() + 9000), 4096);
     const mad_fixed_t left = state.residueLeft, right = state.residueRight;
     int32_t rate = 0, channels, bitRate;
     uint16_t t[3][200] = {};

@@ -102,6 +102,17 @@ TEST_F(DecodingChain, UnsupportedRateOrNoMemoryLeavesFramesAtTheirOwnRate)
     EXPECT_EQ(DecodeStream(stream, 4096).pcm, plain);
 }
 
+TEST_F(DecodingChain, InitSetsTheSubbandGainsOnlyWhenGiven)
+{
+    const int8_t band6[11] = {0, 0, 0, 0, 0, 0, 3, 0, 0, 0, -1};
+    mad_fixed_t gains[32];
+    SetEqGains(band6, band6[10], gains);
+    Init(1, band6);
+    EXPECT_TRUE(std::equal(gains, gains + 32, state.eqGains));
+    Init(0, nullptr);  // switched off, the gains stay for the next time
+    EXPECT_TRUE(std::equal(gains, gains + 32, state.eqGains));
+}
+
 TEST_F(DecodingChain, MasterGainRestartsWithInitSeekEndAndAProbe)
 {
     const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");

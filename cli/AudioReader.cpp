@@ -84,9 +84,7 @@ AudioReader::Found AudioReader::Find(Input &in)
             junk += span.length;
         if (span.kind == SpanKind::NeedMore || junk > maxLeadingJunk)
             return in.Failed() ? Found::ReadError : Found::NoAudio;
-        pos_ += static_cast<int64_t>(span.length);
-        if (pos_ >= winStart_ + static_cast<int64_t>(window_.size()) && !Seek(pos_))
-            return in.Failed() ? Found::ReadError : Found::NoAudio;
+        Advance(span.length);
     }
 }
 

@@ -116,12 +116,16 @@ bool HostDecoder::Start(bool eq, const int8_t *bands)
     return at;
 }
 
-bool HostDecoder::SeekTo(uint64_t frame, int64_t offset)
+bool HostDecoder::SeekToSample(const FrameIndex &index, uint64_t sample)
 {
+    if (index.Frames() == 0)
+        return false;
+    const uint64_t frame = sample / static_cast<uint64_t>(First().SamplesPerFrame());
+    const size_t from = std::min(index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(First())), index.Frames() - 1);
     SeekStart();
-    const bool at = reader_.Seek(offset);
+    const bool at = reader_.Seek(static_cast<int64_t>(index.Offset(from)));
     SeekEnd();
-    Restart(frame);
+    Restart(from);
     return at;
 }
 

@@ -58,9 +58,12 @@ public:
     /** Opens the decoder (Init) and stands at the first audio frame. */
     bool Start(bool eq, const int8_t *bands);
 
-    /** Goes to audio frame `frame` at `offset` (from a scan) between
-     *  SeekStart and SeekEnd; decoding goes on from there. */
-    bool SeekTo(uint64_t frame, int64_t offset);
+    /** Goes to where sample `sample` (per channel, at the stream's rate,
+     *  counted from the first audio frame) decodes as in a decode from the
+     *  start: enough frames before its frame for the bit reservoir and the
+     *  synthesis overlap to be whole (from a scan), between SeekStart and
+     *  SeekEnd. The frames before it still come out; their numbers say so. */
+    bool SeekToSample(const FrameIndex &index, uint64_t sample);
 
     /** Decodes the next frame with output; false at the end of the stream. */
     bool Next(DecodedFrame &frame);

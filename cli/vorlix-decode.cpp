@@ -303,16 +303,8 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
                                  : GaplessTrim{};
     const uint64_t begin = trim.start + Samples(o.start, rate);
     const uint64_t end = o.duration ? begin + Samples(*o.duration, rate) : UINT64_MAX;
-    if (scan && o.start > 0) {
-        // from enough frames before the one that holds the start for the bit
-        // reservoir and the synthesis overlap to be whole
-        const uint64_t target = facts.trim.start + Samples(o.start, streamRate);
-        const uint64_t frame = target / static_cast<uint64_t>(facts.samplesPerFrame);
-        const size_t from = index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(decoder.First()));
-        if (from > 0 && from < index.Frames() &&
-            !decoder.SeekTo(from, static_cast<int64_t>(index.Offset(from))))
-            return Error(exitInput, "cannot seek in " + Quoted(name));
-    }
+    if (scan && o.start > 0 && !decoder.SeekToSample(index, facts.trim.start + Samples(o.start, streamRate)))
+        return Error(exitInput, "cannot seek in " + Quoted(name));
 
     Output out;
     if (!out.Open(outPath, o.raw, channels, rate)) {

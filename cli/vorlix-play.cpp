@@ -236,10 +236,8 @@ Outcome Player::Play(const std::string &name)
         if (!seekable || index.Frames() == 0)
             return;
         const uint64_t to = std::min(OnGrid(target, rate), total > 0 ? OnGrid(static_cast<int64_t>(total) - rate / 25, rate) : 0);
-        const uint64_t streamTarget = facts.trim.start + static_cast<uint64_t>(std::llround(static_cast<double>(to) * streamRate / rate));
-        const uint64_t k = streamTarget / static_cast<uint64_t>(facts.samplesPerFrame);
-        const size_t from = std::min(index.Preroll(k > 0 ? k - 1 : 0, ReservoirBytes(decoder.First())), index.Frames() - 1);
-        decoder.SeekTo(from, static_cast<int64_t>(index.Offset(from)));
+        decoder.SeekToSample(index, facts.trim.start +
+                                        static_cast<uint64_t>(std::llround(static_cast<double>(to) * streamRate / rate)));
         timeline = Timeline(trim.start + to, UINT64_MAX, trim.end, channels);
         audio.Drop();
         base = to;

@@ -106,7 +106,7 @@ int16_t OutputOne(int32_t s, int32_t &residue, int32_t &peak)
     if (excess > peak && residue < 0x8000 && residue > -0x8000)
         peak = static_cast<int32_t>(excess);
     const int64_t q = v - (v & 0x1fff);  // floor to a multiple of 0x2000
-    residue = static_cast<int32_t>(a - q);
+    residue = static_cast<int32_t>(v - q);  // what the clipped value lost
     return static_cast<int16_t>(q / 0x2000);
 }
 

@@ -30,12 +30,14 @@ struct Quantised {
         excess = pcmMin - a;
     }
     // a clip while a large residue is pending only echoes the previous
-    // clip's excess, so it does not count towards the peak
+    // clip's excess, so it does not count towards the peak (the residues
+    // this stage leaves are always small, so the test guards a caller's)
     if (excess > *clipPeak && r <= peakResidueLimit && r >= -peakResidueLimit)
         *clipPeak = excess;
     const int32_t q = v & stepMask;
-    // residue from the unclipped sum: a clip carries its excess forward
-    return {q >> 13, a - q};
+    // the residue is the quantisation error of the clipped value: carrying
+    // the excess forward would hold the following samples at full scale
+    return {q >> 13, v - q};
 }
 
 // One sample through the channel's error feedback.

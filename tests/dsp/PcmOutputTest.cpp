@@ -37,19 +37,19 @@ TEST_F(PcmOutput, EdgeTable)
 {
     const Case cases[] = {
         {0x0fffffff, 0, 32767, 0x1fff, 0},          // top of range
-        {0x10000000, 0, 32767, 0x2000, 1},          // just above: excess 1
+        {0x10000000, 0, 32767, 0x1fff, 1},          // just above: excess 1, the clipped value's error
         {-0x10000000, 0, -32768, 0, 0},             // bottom of range
-        {-0x10000001, 0, -32768, -1, 1},            // just below
+        {-0x10000001, 0, -32768, 0, 1},             // just below
         {0x1000, 0, 0, 0x1000, 0},                  // half a step
         {0x1000, 0x1000, 1, 0, 0},
         {-1, 0, -1, 0x1fff, 0},
-        {0x10010000, 0x7fff, 32767, 0x19fff, 0x18000},         // residue 0x7fff still counts
-        {0x10010000, 0x8000, 32767, 0x10018000 - 0x0fffe000, 0},   // residue too large to count
-        {-0x10010000, -0x8000, -32768, -0x18000, 0},
-        {-0x10010000, -0x7fff, -32768, -0x17fff, 0x17fff},
+        {0x10010000, 0x7fff, 32767, 0x1fff, 0x18000},   // residue 0x7fff still counts
+        {0x10010000, 0x8000, 32767, 0x1fff, 0},         // residue too large to count
+        {-0x10010000, -0x8000, -32768, 0, 0},
+        {-0x10010000, -0x7fff, -32768, 0, 0x17fff},
         // a sum past 32 bits saturates and clips above, never wraps below
-        {0x40000000, 0x60000000, 32767, 0x7fffffff - 0x0fffe000, 0},
-        {-0x40000000, -0x60000000, -32768, INT32_MIN + 0x10000000, 0},
+        {0x40000000, 0x60000000, 32767, 0x1fff, 0},
+        {-0x40000000, -0x60000000, -32768, 0, 0},
     };
     for (const Case &c : cases) {
         peak = 0;
@@ -77,18 +77,28 @@ TEST_F(PcmOutput, HalfStepAlternatesAndMinusOneRecursEvery8192)
     }
 }
 
-TEST_F(PcmOutput, ClipPeakKeepsTheLargestExcessOnly)
+TEST_F(PcmOutput, AClipLeavesOnlyTheClippedValuesErrorAndThePeakKeepsTheLargestExcess)
 {
-    // the residue a clip leaves is large, so the very next clip does not count
-    const mad_fixed_t in[4] = {0x10010000, 0x20000000, 0, 0x10000100};
+    // after a clip the signal is back near zero: the next output follows it
+    // instead of being pushed to full scale by the excess
+    const mad_fixed_t in[4] = {0x10010000, 0x2000 * 5, 0x20000000, 0x10000100};
     uint8_t out[8];
     WritePcm(out, 4, in, nullptr, &peak, residues.left, residues.right);
-    EXPECT_EQ(peak, 0x10001);
+    const int16_t expected[4] = {32767, 5, 32767, 32767};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8)), expected[i]) << "sample " << i;
+    EXPECT_EQ(residues.left, 0x1fff);
+    EXPECT_EQ(peak, 0x20000000 + 0x1fff - 0x0fffffff);
     // a smaller excess later does not lower it
     mad_fixed_t small = 0x10000010;
     residues.left = 0;
     WritePcm(out, 1, &small, nullptr, &peak, residues.left, residues.right);
-    EXPECT_EQ(peak, 0x10001);
+    EXPECT_EQ(peak, 0x20000000 + 0x1fff - 0x0fffffff);
+    // below the range the clipped value is a whole step: nothing is left over
+    const mad_fixed_t low[2] = {-0x10010000, -0x2000 * 3};
+    WritePcm(out, 2, low, nullptr, &peak, residues.left, residues.right);
+    EXPECT_EQ(static_cast<int16_t>(out[2] | (out[3] << 8)), -3);
+    EXPECT_EQ(residues.left, 0);
 }
 
 TEST_F(PcmOutput, StereoInterleavesLeftFirstLowByteFirst)

@@ -132,7 +132,8 @@ void AudioReader::Scan(FrameIndex &index)
         const Span span = Next();
         if (span.kind == SpanKind::NeedMore)
             return;
-        if (span.kind == SpanKind::Frame)
+        // a last frame cut short decodes to nothing: it does not count
+        if (span.kind == SpanKind::Frame && !span.cut)
             index.Add(static_cast<uint64_t>(pos_), span.header, span.length);
         Advance(span.length);
     }

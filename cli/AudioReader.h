@@ -34,7 +34,8 @@ public:
     *  frame to lengths; 0 at the end. */
     size_t Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths);
 
-    /** Reads on to the end, noting each frame (from the reader's position). */
+    /** Reads on to the end, noting each whole frame (from the reader's
+     *  position). */
     void Scan(FrameIndex &index);
 
     /** The bytes of the first frame, as far as the window holds them (right

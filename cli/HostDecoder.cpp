@@ -60,32 +60,75 @@ HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate)
 
 // The probe's side of the protocol: the next bytes after NeedMoreData, the
 // unused rest and more after a count. It first sees the leading tags (the
-// bytes before the first frame), where it reads the text, then the audio from
-// the first frame on: whatever it left unused of the tags is not audio.
+// bytes before the first frame), where it reads the text, then whole frames
+// from the first frame on: whatever it left unused of the tags is not audio.
 bool HostDecoder::Probe(Input &in)
 {
     const int64_t audio = reader_.FirstFrame();
     std::vector<uint8_t> buffer;
-    bool padded = false;
-    for (;;) {
-        const int64_t at = in.Offset();
-        const size_t want = at < audio ? static_cast<size_t>(std::min<int64_t>(audio - at, readChunk)) : readChunk;
-        if (in.Read(buffer, want) == 0) {
-            if (padded || in.Failed())
-                return false;
-            buffer.insert(buffer.end(), streamGuard, 0);
-            padded = true;
-        }
+    while (in.Offset() < audio) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(audio - in.Offset(), readChunk));
+        if (in.Read(buffer, want) == 0)
+            return false;
         int32_t rate = rate_, channels = 0, bitRate = 0;
-        const int32_t r = GetHeaderInfo(buffer.data(), static_cast<int32_t>(buffer.size()), &rate,
-                                        &channels, &bitRate, text_.title, text_.artist, text_.album);
+        const int32_t r = GetHeaderInfo(buffer.data(), static_cast<int32_t>(buffer.size()), &rate, &channels,
+                                        &bitRate, text_.title, text_.artist, text_.album);
         if (r == 0)
             return true;
-        if (r == NeedMoreData || static_cast<size_t>(r) > buffer.size() || (at < audio && in.Offset() == audio))
+        if (r == NeedMoreData || static_cast<size_t>(r) > buffer.size() || in.Offset() == audio)
             buffer.clear();
         else
             buffer.erase(buffer.begin(), buffer.end() - r);
-        if (padded)
+    }
+    return ProbeFrames();
+}
+
+// The audio part of the probe. A frame can fail it where a decode goes on:
+// its main data lies in frames before it (a file cut in the middle of a
+// song), or its CRC is wrong. Then the probe gets the frames after it, whose
+// main data libmad has kept from the frames it saw.
+bool HostDecoder::ProbeFrames()
+{
+    if (!reader_.Seek(reader_.FirstFrame()))
+        return false;
+    std::vector<uint8_t> buffer;
+    std::vector<uint32_t> lengths;
+    size_t from = 0, frame = 0;  // the buffer's first byte and first frame in use
+    bool ended = false;
+    for (;;) {
+        if (lengths.size() - frame < 2 && !ended) {
+            // read on; what was passed over goes first, so that dropping
+            // frames one by one stays cheap
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(from));
+            lengths.erase(lengths.begin(), lengths.begin() + static_cast<long>(frame));
+            from = frame = 0;
+            if (reader_.Read(buffer, readChunk, lengths) != 0)
+                continue;
+            if (in_->Failed())
+                return false;
+            buffer.insert(buffer.end(), streamGuard, 0);  // so that the last frame decodes
+            ended = true;
+        }
+        if (frame == lengths.size())
+            return false;
+        int32_t rate = rate_, channels = 0, bitRate = 0;
+        const int32_t r = GetHeaderInfo(buffer.data() + from, static_cast<int32_t>(buffer.size() - from), &rate,
+                                        &channels, &bitRate, text_.title, text_.artist, text_.album);
+        if (r == 0)
+            return true;
+        if (r == NeedMoreData) {
+            // two frames or the end are in, so the first one failed: the next
+            from += lengths[frame++];
+            continue;
+        }
+        // the last r bytes hold no whole frame: go on from the frame they begin with
+        const size_t rest = buffer.size() - std::min<size_t>(static_cast<size_t>(r), buffer.size() - from);
+        const size_t before = frame;
+        while (frame < lengths.size() && from + lengths[frame] <= rest)
+            from += lengths[frame++];
+        if (frame == before)
+            from += lengths[frame++];  // always move on
+        if (ended)
             return false;
     }
 }

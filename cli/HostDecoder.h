@@ -70,6 +70,7 @@ public:
 
 private:
     bool Probe(Input &in);
+    bool ProbeFrames();
     void Restart(uint64_t number);
 
     Input *in_ = nullptr;

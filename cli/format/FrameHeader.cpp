@@ -27,7 +27,9 @@ bool ParseFrameHeader(const uint8_t *p, FrameHeader &h)
     const int bitrateIndex = p[2] >> 4;
     const int rateIndex = (p[2] >> 2) & 3;
     const int emphasis = p[3] & 3;
-    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 15 || rateIndex == 3 || emphasis == 2)
+    // emphasis 2 is reserved, but libmad decodes such frames and so do
+    // other decoders: they are frames
+    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 15 || rateIndex == 3)
         return false;
     h.version = versionBits == 3 ? MpegVersion::Mpeg1
                 : versionBits == 2 ? MpegVersion::Mpeg2 : MpegVersion::Mpeg25;

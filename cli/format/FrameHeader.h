@@ -32,7 +32,7 @@ struct FrameHeader {
 };
 
 /** Reads a header from four bytes; false when the sync, version, layer,
- *  bit-rate, sample-rate or emphasis field is invalid. */
+ *  bit-rate or sample-rate field is invalid. */
 bool ParseFrameHeader(const uint8_t *p, FrameHeader &header);
 
 /** Frames of one stream share version, layer, sample rate and the use of

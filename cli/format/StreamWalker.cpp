@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "format/StreamWalker.h"
 
+#include <cstring>
+
 #include "format/Tags.h"
 
 namespace {
@@ -11,8 +13,9 @@ constexpr size_t maxFreeFormat = walkerLookahead - 8;
 constexpr int64_t needMore = 0, notFound = -1;
 
 // Length of the frame at p: from its header, or for free format the distance
-// to the next sync word of the same stream.
-int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h)
+// to the next sync word of the same stream. Only once in step does a
+// free-format frame without a sync after it run to the end of the input.
+int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, bool inStep)
 {
     if (const int32_t length = h.Length(); length != 0)
         return length;
@@ -22,27 +25,43 @@ int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h)
             return static_cast<int64_t>(i);
     }
     if (eof)
-        return static_cast<int64_t>(n);  // the last frame
+        return inStep ? static_cast<int64_t>(n) : notFound;  // the last frame
     return n < maxFreeFormat + 4 ? needMore : notFound;
+}
+
+// A tag begins at p, whose n bytes run to the end of the input when eof: an
+// ID3v1 tag that ends the input, an ID3v2 or APEv2 tag, or Lyrics3.
+bool TagAt(const uint8_t *p, size_t n, bool eof)
+{
+    if (n >= 3 && std::memcmp(p, "TAG", 3) == 0)
+        return eof && n == 128;
+    return (n >= id3v2HeaderSize && Id3v2Size(p) != 0) || (n >= 8 && std::memcmp(p, "APETAGEX", 8) == 0) ||
+           (n >= 11 && std::memcmp(p, "LYRICSBEGIN", 11) == 0);
 }
 
 enum class Start { No, Yes, NeedMore };
 
+// Whether a stream starts with the frame at p: another header of the same
+// stream follows it. A frame whose length its header gives may also be the
+// only one: followed by a tag, or by the end of the input.
 Start StartsStream(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, int64_t &length)
 {
-    length = FrameLength(p, n, eof, h);
+    length = FrameLength(p, n, eof, h, false);
     if (length == needMore)
         return Start::NeedMore;
     if (length == notFound)
         return Start::No;
     const size_t end = static_cast<size_t>(length);
+    const bool fixed = h.Length() != 0;
     if (end + 4 <= n) {
         FrameHeader next;
-        return ParseFrameHeader(p + end, next) && SameStream(h, next) ? Start::Yes : Start::No;
+        if (ParseFrameHeader(p + end, next) && SameStream(h, next))
+            return Start::Yes;
+        return fixed && TagAt(p + end, n - end, eof) ? Start::Yes : Start::No;
     }
     if (!eof)
         return Start::NeedMore;
-    return end == n ? Start::Yes : Start::No;
+    return fixed && end == n ? Start::Yes : Start::No;
 }
 
 bool Candidate(uint8_t b)
@@ -98,13 +117,14 @@ Span StreamWalker::Classify(const uint8_t *p, size_t n, bool eof)
             int64_t length = 0;
             Start start;
             if (synced_ && SameStream(last_, h)) {
-                length = FrameLength(p, n, eof, h);
+                length = FrameLength(p, n, eof, h, true);
                 start = length == needMore ? Start::NeedMore
                         : length == notFound ? Start::No : Start::Yes;
                 if (start == Start::Yes && static_cast<uint64_t>(length) > n) {
                     if (!eof)
                         return span;
                     length = static_cast<int64_t>(n);  // the stream ends inside this frame
+                    span.cut = true;
                 }
             } else {
                 start = StartsStream(p, n, eof, h, length);

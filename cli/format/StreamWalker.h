@@ -4,9 +4,10 @@
 //
 // A stream starts where a valid frame header is followed by another valid
 // header of the same stream at the first frame's computed length (for free
-// format, the next sync word of the same stream); a frame that ends exactly
-// at the end of the input counts as well. Once in step, each frame boundary
-// holds the next header; where it does not, the walker searches again.
+// format, the next sync word of the same stream); a frame whose header gives
+// its length may also stand alone, followed by a tag or ending exactly at the
+// end of the input. Once in step, each frame boundary holds the next header;
+// where it does not, the walker searches again.
 #ifndef VORLIX_CLI_STREAMWALKER_H
 #define VORLIX_CLI_STREAMWALKER_H
 
@@ -30,6 +31,7 @@ struct Span {
     SpanKind kind = SpanKind::NeedMore;
     uint64_t length = 0;
     FrameHeader header;  // of a Frame
+    bool cut = false;    // a Frame the input ends inside: no decoder outputs it
 };
 
 class StreamWalker {

@@ -115,7 +115,8 @@ size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32
         const Span span = Next();
         if (span.kind == SpanKind::NeedMore)
             break;
-        if (span.kind == SpanKind::Frame) {
+        // a last frame cut short cannot decode: it is not audio
+        if (span.kind == SpanKind::Frame && !span.cut) {
             const auto from = window_.begin() + (pos_ - winStart_);
             out.insert(out.end(), from, from + static_cast<long>(span.length));
             lengths.push_back(static_cast<uint32_t>(span.length));

@@ -52,6 +52,14 @@ HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate)
     const std::vector<uint8_t> first = reader_.FirstFrameBytes();
     header_ = ParseHeaderFrame(first.data(), first.size(), First());
     audioStart_ = reader_.FirstFrame() + (header_.kind != HeaderKind::None ? static_cast<int64_t>(first.size()) : 0);
+    audioFirst_ = First();
+    if (header_.kind != HeaderKind::None && reader_.Seek(audioStart_)) {
+        std::vector<uint8_t> frame;
+        std::vector<uint32_t> lengths;
+        FrameHeader h;
+        if (reader_.Read(frame, 1, lengths) != 0 && ParseFrameHeader(frame.data(), h))
+            audioFirst_ = h;
+    }
     // the probe sees the leading tags too: that is where it reads the text
     if (!in.Seek(reader_.RegionStart()) || !Probe(in))
         return in.Failed() ? Status::ReadError : Status::NoAudio;

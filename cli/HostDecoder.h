@@ -43,6 +43,8 @@ public:
     Status Open(Input &in, int32_t rate);
 
     const FrameHeader &First() const { return reader_.First(); }
+    /** The first audio frame's header: after the header frame, if any. */
+    const FrameHeader &AudioFirst() const { return audioFirst_; }
     const HeaderFrame &Header() const { return header_; }
     const TagText &Text() const { return text_; }
     int32_t Rate() const { return rate_; }          // of the output
@@ -68,6 +70,15 @@ public:
     /** Decodes the next frame with output; false at the end of the stream. */
     bool Next(DecodedFrame &frame);
 
+    /** Audio frames read so far (whole frames, counted from the first audio
+     *  frame, seeks included): at the end, the stream's length in frames. */
+    uint64_t FramesRead() const { return nextNumber_; }
+
+    /** At the end of the stream: whether the encoder's padding is there to
+     *  be trimmed. A stream cut short of the frame count of its header frame
+     *  has lost it, and keeps all its audio. */
+    bool ReachedEnd() const { return !header_.CountBelievable() || nextNumber_ >= header_.frames; }
+
 private:
     bool Probe(Input &in);
     bool ProbeFrames();
@@ -76,6 +87,7 @@ private:
     Input *in_ = nullptr;
     AudioReader reader_;
     HeaderFrame header_;
+    FrameHeader audioFirst_;
     int64_t audioStart_ = 0;
     TagText text_;
     int32_t rate_ = 0, channels_ = 0;

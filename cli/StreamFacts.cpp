@@ -23,13 +23,17 @@ StreamFacts Describe(const HostDecoder &decoder, const FrameIndex *scan, bool ga
         f.frames = header.frames;
         f.known = true;
     }
-    if (gapless && header.Gapless())
+    if (gapless && header.Gapless()) {
         f.trim = Trim(header.delay, header.padding, f.rate, f.rate);
+        // a stream cut short of its header frame's count has lost its padding
+        if (scan != nullptr && header.CountBelievable() && scan->Frames() < header.frames)
+            f.trim.end = 0;
+    }
 
     f.mode = header.Mode();
     if (f.mode == BitrateMode::Unknown && scan != nullptr)
         f.mode = scan->ConstantBitrate() ? BitrateMode::Cbr : BitrateMode::Vbr;
-    f.bitrate = first.bitrate;
+    f.bitrate = decoder.AudioFirst().bitrate;  // not the header frame's
     if (f.mode != BitrateMode::Cbr && f.known && f.frames > 0) {
         const uint64_t bytes = scan != nullptr ? scan->Bytes() : header.bytes;
         const uint64_t samples = f.frames * static_cast<uint64_t>(f.samplesPerFrame);

@@ -334,6 +334,11 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         }
         progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)));
     }
+    if (!writeFailed && !in.Failed()) {
+        ready.clear();
+        timeline.Finish(decoder.ReachedEnd(), ready);
+        writeFailed = !out.Write(ready.data(), ready.size());
+    }
     Exit();
     progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)), true);
 

@@ -292,9 +292,13 @@ Outcome Player::Play(const std::string &name)
         status(false);
         if (paused || audio.WaitBeforeWrite().count() > 0)
             continue;
-        if (!decoder.Next(frame))
-            break;
         ready.clear();
+        if (!decoder.Next(frame)) {
+            timeline.Finish(decoder.ReachedEnd(), ready);
+            if (!audio.Write(ready.data(), ready.size() / (2 * static_cast<size_t>(channels)), error))
+                return Outcome::DeviceFailed;
+            break;
+        }
         timeline.Push(frame.number, frame.pcm.data(), frame.pcm.size(), ready);
         // full scale with the equalizer on: the automatic gain reduction is at work
         clipping = false;

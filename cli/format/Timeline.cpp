@@ -63,3 +63,14 @@ void Timeline::Push(uint64_t number, const uint8_t *pcm, size_t bytes, std::vect
     held_.erase(held_.begin(), held_.begin() + static_cast<long>((heldSamples - holdBack_) * frameBytes_));
     emitted_ += ready;
 }
+
+void Timeline::Finish(bool trimEnd, std::vector<uint8_t> &out)
+{
+    if (trimEnd)
+        return;
+    const uint64_t room = (end_ - begin_) - emitted_;
+    const uint64_t ready = std::min<uint64_t>(held_.size() / frameBytes_, room);
+    out.insert(out.end(), held_.begin(), held_.begin() + static_cast<long>(ready * frameBytes_));
+    held_.clear();
+    emitted_ += ready;
+}

@@ -24,6 +24,11 @@ public:
      *  to out what may go out now. */
     void Push(uint64_t number, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out);
 
+    /** At the end of the stream: when the end trim does not apply (a stream
+     *  cut short of where its header frame says it ends), the samples held
+     *  back go out too. */
+    void Finish(bool trimEnd, std::vector<uint8_t> &out);
+
     /** Nothing more can go out. */
     bool Done() const { return emitted_ >= end_ - begin_ || position_ >= horizon_; }
     /** Position of the next sample of the stream. */

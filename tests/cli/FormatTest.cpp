@@ -36,6 +36,8 @@ TEST(FrameHeader, ReadsEveryVersionAndLayer)
         {{0xff, 0xf5, 0x80, 0x00}, MpegVersion::Mpeg2, 2, 64000, 22050, 417, 1152, ChannelMode::Stereo},
         {{0xff, 0xff, 0x70, 0x00}, MpegVersion::Mpeg1, 1, 224000, 44100, 240, 384, ChannelMode::Stereo},
         {{0xff, 0xfb, 0x00, 0x00}, MpegVersion::Mpeg1, 3, 0, 44100, 0, 1152, ChannelMode::Stereo},
+        // emphasis 2 is reserved, and libmad decodes such frames all the same
+        {{0xff, 0xfb, 0x90, 0x46}, MpegVersion::Mpeg1, 3, 128000, 44100, 417, 1152, ChannelMode::Joint},
     };
     for (const HeaderCase &c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::vector<int>(c.bytes, c.bytes + 4)));
@@ -60,7 +62,6 @@ TEST(FrameHeader, RefusesReservedFields)
         {0xff, 0xf9, 0x90, 0x44},  // reserved layer
         {0xff, 0xfb, 0xf0, 0x44},  // bit-rate index 15
         {0xff, 0xfb, 0x9c, 0x44},  // reserved sample rate
-        {0xff, 0xfb, 0x90, 0x46},  // reserved emphasis
     };
     for (const auto &b : bad) {
         FrameHeader h;
@@ -350,6 +351,60 @@ TEST(StreamWalker, AStartNeedsASecondHeaderOfTheSameStream)
     EXPECT_TRUE(Walk(one).frames.empty());
 }
 
+TEST(StreamWalker, ALoneFrameIsAStreamBeforeATagOrTheEndOnly)
+{
+    const uint32_t length = 417;
+    Bytes frame = {0xff, 0xfb, 0x90, 0x44};
+    frame.resize(length, 0);
+    Bytes v1 = {'T', 'A', 'G'};
+    v1.resize(128, 'x');
+    const Bytes id3 = Id3Header(3, 0, 20);
+    const Bytes ape = Ape({{"Title", "x"}}, true);
+    struct Case {
+        const char *what;
+        Bytes after;
+        bool stream;
+    } cases[] = {
+        {"ID3v1 at the end", v1, true},
+        {"ID3v1 not at the end", [&] { Bytes b = v1; b.push_back(0); return b; }(), false},
+        {"an ID3v2 tag", [&] { Bytes b = id3; b.resize(30, 0); return b; }(), true},
+        {"an APEv2 tag", ape, true},
+        {"Lyrics3", [] { const std::string l = "LYRICSBEGININD00002"; return Bytes(l.begin(), l.end()); }(), true},
+        {"text", [] { const std::string t = "just some text that follows"; return Bytes(t.begin(), t.end()); }(), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = frame;
+        file.insert(file.end(), c.after.begin(), c.after.end());
+        EXPECT_EQ(Walk(file).frames, c.stream ? std::vector<uint64_t>{0} : std::vector<uint64_t>{});
+    }
+    // a free-format frame gives no length of its own: alone, it is no stream
+    Bytes free = {0xff, 0xfb, 0x00, 0x44};
+    free.resize(500, 0x11);
+    EXPECT_TRUE(Walk(free).frames.empty());
+    free.insert(free.end(), v1.begin(), v1.end());
+    EXPECT_TRUE(Walk(free).frames.empty());
+}
+
+TEST(StreamWalker, ALastFrameCutShortIsMarked)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(audio);
+    const Bytes cut(audio.begin(), audio.begin() + static_cast<long>(frames.back()) + 100);
+    StreamWalker walker;
+    std::vector<bool> marks;
+    for (size_t at = 0; at < cut.size();) {
+        const Span span = walker.Next(cut.data() + at, std::min(cut.size() - at, walkerLookahead),
+                                      cut.size() - at <= walkerLookahead);
+        ASSERT_EQ(span.kind, SpanKind::Frame);
+        marks.push_back(span.cut);
+        at += span.length;
+    }
+    ASSERT_EQ(marks.size(), frames.size());
+    EXPECT_TRUE(marks.back());
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), true), 1);
+}
+
 TEST(StreamWalker, FreeFormatFramesEndAtTheNextSync)
 {
     // three free-format frames of 500 bytes
@@ -460,24 +515,32 @@ TEST(Timeline, CutsTheStretchAndHoldsTheEndBack)
 {
     struct Case {
         uint64_t begin, end, hold, firstFrame;
+        bool cutShort;                // the stream ends before its header frame says
         uint64_t want_from, want_to;  // of 10 frames of 100 samples
     };
     const Case cases[] = {
-        {0, UINT64_MAX, 0, 0, 0, 1000},
-        {105, UINT64_MAX, 60, 0, 105, 940},  // gapless trims
-        {250, 400, 60, 0, 250, 400},         // a stretch inside
-        {250, 400, 60, 2, 250, 400},         // from a later frame on (a seek)
-        {950, 1000, 60, 0, 950, 950},        // inside the end trim: nothing
-        {905, 2000, 60, 9, 905, 940},        // a seek to the last frame
+        {0, UINT64_MAX, 0, 0, false, 0, 1000},
+        {105, UINT64_MAX, 60, 0, false, 105, 940},  // gapless trims
+        {250, 400, 60, 0, false, 250, 400},         // a stretch inside
+        {250, 400, 60, 2, false, 250, 400},         // from a later frame on (a seek)
+        {950, 1000, 60, 0, false, 950, 950},        // inside the end trim: nothing
+        {905, 2000, 60, 9, false, 905, 940},        // a seek to the last frame
+        // cut short: what was held back for the end trim is audio
+        {105, UINT64_MAX, 60, 0, true, 105, 1000},
+        {250, 400, 60, 0, true, 250, 400},
+        {950, 1000, 60, 0, true, 950, 1000},
+        {905, 2000, 60, 9, true, 905, 1000},
+        {905, 980, 60, 9, true, 905, 980},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.begin) + " " + std::to_string(c.firstFrame));
+        SCOPED_TRACE(std::to_string(c.begin) + " " + std::to_string(c.firstFrame) + (c.cutShort ? " cut" : ""));
         Timeline t(c.begin, c.end, c.hold, 1);
         Bytes out;
         for (uint64_t frame = c.firstFrame; frame < 10 && !t.Done(); ++frame) {
             const Bytes pcm = Ramp(frame * 100, 100);
             t.Push(frame, pcm.data(), pcm.size(), out);
         }
+        t.Finish(!c.cutShort, out);
         EXPECT_EQ(out, Stretch(c.want_from, c.want_to));
     }
     // a dropped frame leaves a gap of its length

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "format/TagFields.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <id3tag.h>
+
+#include "format/Id3.h"
+
+namespace {
+
+// Name of a genre of the ID3v1 list (with Winamp's additions), "" when the
+// number is not on it.
+std::string GenreName(unsigned number)
+{
+    const id3_ucs4_t *name = id3_genre_index(number);
+    if (name == nullptr)
+        return "";
+    id3_utf8_t *utf8 = id3_ucs4_utf8duplicate(name);
+    if (utf8 == nullptr)
+        return "";
+    std::string s(reinterpret_cast<const char *>(utf8));
+    std::free(utf8);
+    return s;
+}
+
+bool Digits(const std::string &s)
+{
+    return !s.empty() && s.size() < 4 && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string Joined(const std::vector<std::string> &values)
+{
+    std::string s;
+    for (const std::string &v : values)
+        if (!v.empty())
+            s += (s.empty() ? "" : " / ") + v;
+    return s;
+}
+
+// TCON's values: names, numbers of the ID3v1 list ("17"), or v2.3's
+// references before an optional name ("(17)(18)Rock"); each genre once.
+std::string Genres(const std::vector<std::string> &values)
+{
+    std::vector<std::string> genres;
+    const auto add = [&](const std::string &g) {
+        if (!g.empty() && std::find(genres.begin(), genres.end(), g) == genres.end())
+            genres.push_back(g);
+    };
+    const auto reference = [&](const std::string &r) {
+        if (Digits(r))
+            add(GenreName(static_cast<unsigned>(std::stoi(r))));
+        else if (r == "RX")
+            add("Remix");
+        else if (r == "CR")
+            add("Cover");
+        else
+            add(r);
+    };
+    for (std::string value : values) {
+        if (Digits(value) || value == "RX" || value == "CR") {
+            reference(value);
+            continue;
+        }
+        while (value.size() > 2 && value[0] == '(' && value[1] != '(') {
+            const size_t close = value.find(')');
+            if (close == std::string::npos)
+                break;
+            reference(value.substr(1, close - 1));
+            value.erase(0, close + 1);
+        }
+        if (value.size() > 1 && value[0] == '(' && value[1] == '(')
+            value.erase(0, 1);  // "((" stands for a name that begins with "("
+        add(value);
+    }
+    return Joined(genres);
+}
+
+std::string Text(const Id3v2Tag &tag, const char *id)
+{
+    const Id3Frame *frame = tag.Find(id);
+    return frame ? Joined(TextValues(*frame)) : "";
+}
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// The user's comment: a COMM frame without description (iTunes keeps its
+// machine data, iTunNORM, iTunSMPB and the like, in described ones), in the
+// file's language where there are several.
+std::string UserComment(const Id3v2Tag &tag)
+{
+    const std::string language = Lower(Text(tag, "TLAN"));
+    std::string first;
+    bool found = false;
+    for (const Id3Frame &frame : tag.frames) {
+        Id3Comment c;
+        if (frame.id != "COMM" || !ParseComment(frame, c) || !c.description.empty() || c.text.empty())
+            continue;
+        if (!language.empty() && Lower(c.language) == language.substr(0, 3))
+            return c.text;
+        if (!found)
+            first = c.text, found = true;
+    }
+    return first;
+}
+
+void Fill(std::string &field, const std::string &value)
+{
+    if (field.empty())
+        field = value;
+}
+
+} // namespace
+
+bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
+{
+    Id3v1Tag v1;
+    if (ParseId3v1(bytes.data(), bytes.size(), v1)) {
+        Fill(info.title, v1.title);
+        Fill(info.artist, v1.artist);
+        Fill(info.album, v1.album);
+        Fill(info.year, v1.year);
+        Fill(info.track, v1.track > 0 ? std::to_string(v1.track) : "");
+        Fill(info.genre, v1.genre != 255 ? GenreName(static_cast<unsigned>(v1.genre)) : "");
+        Fill(info.comment, v1.comment);
+        Fill(info.source, "ID3v1");
+        return true;
+    }
+    const Id3v2Tag tag = ParseId3v2(bytes.data(), bytes.size());
+    if (tag.version == 0)
+        return false;
+    Fill(info.title, Text(tag, "TIT2"));
+    Fill(info.artist, Text(tag, "TPE1"));
+    Fill(info.album, Text(tag, "TALB"));
+    Fill(info.year, Text(tag, "TDRC"));
+    Fill(info.year, Text(tag, "TYER"));
+    Fill(info.track, Text(tag, "TRCK"));
+    if (const Id3Frame *genre = tag.Find("TCON"))
+        Fill(info.genre, Genres(TextValues(*genre)));
+    Fill(info.comment, UserComment(tag));
+    Fill(info.source, "ID3v2." + std::to_string(tag.version));
+    return true;
+}

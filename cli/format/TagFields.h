@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The tag fields a user sees, from the bytes of one ID3v2 or ID3v1 tag.
+#ifndef VORLIX_CLI_TAGFIELDS_H
+#define VORLIX_CLI_TAGFIELDS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TagInfo {
+    // UTF-8; empty when absent. In the order --info prints them.
+    std::string title, artist, album, year, track, genre, comment;
+    std::string source;  // "ID3v2.3", "ID3v1", ... or "" without tags
+};
+
+/** Reads a whole ID3v2 or ID3v1 tag (the bytes of one tag) into info; false
+ *  when the bytes hold no tag. Fields already set stay. Values of a frame
+ *  are joined by " / "; the comment is the user's (a COMM frame without
+ *  description). */
+bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info);
+
+#endif

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Display.h"
 #include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
@@ -34,9 +35,13 @@ int Error(int code, const std::string &message)
     return code;
 }
 
+// A file name as a person sees it: quoted, with nothing that steers a terminal.
 std::string Quoted(const std::string &name)
 {
-    return "'" + name + "'";
+    std::string quoted = "'";
+    quoted += Printable(name);
+    quoted += '\'';
+    return quoted;
 }
 
 std::string Format(int32_t rate, int32_t channels)
@@ -58,61 +63,63 @@ const char *ModeText(BitrateMode mode)
     }
 }
 
-std::string Json(const std::string &text)
+// The tags of --info: lines of text, or the "tags" member of the JSON object.
+void PrintTags(const TagInfo &tags, bool json)
 {
-    std::string s = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            s += escape;
-        } else {
-            s += c;
+    const std::pair<const char *, const std::string *> fields[] = {
+        {"title", &tags.title}, {"artist", &tags.artist}, {"album", &tags.album}, {"year", &tags.year},
+        {"track", &tags.track}, {"genre", &tags.genre},   {"comment", &tags.comment}};
+    if (json)
+        std::printf("\"tags\": {");
+    const char *separator = "";
+    for (const auto &[name, value] : fields) {
+        if (value->empty())
+            continue;
+        if (json) {
+            std::printf("%s\"%s\": %s", separator, name, JsonString(*value).c_str());
+            separator = ", ";
+            continue;
         }
+        char label[16];
+        std::snprintf(label, sizeof label, "%c%s:", name[0] - 'a' + 'A', name + 1);
+        std::printf("%-9s %s\n", label, Printable(*value).c_str());
     }
-    return s + "\"";
+    if (json)
+        std::printf("}");
+}
+
+bool HasTags(const TagInfo &tags)
+{
+    return !(tags.title + tags.artist + tags.album + tags.year + tags.track + tags.genre + tags.comment).empty();
 }
 
 void PrintInfo(const Input &in, HostDecoder &decoder, const StreamFacts &f, const TagInfo &tags, bool json)
 {
     const FrameHeader &h = decoder.First();
     const HeaderFrame &header = decoder.Header();
-    const std::pair<const char *, const std::string *> fields[] = {
-        {"title", &tags.title}, {"artist", &tags.artist}, {"album", &tags.album}, {"year", &tags.year},
-        {"track", &tags.track}, {"genre", &tags.genre},   {"comment", &tags.comment}};
     if (json) {
         std::printf("{\"input\": %s, \"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
                     "\"mode\": %s, \"bitrate_mode\": %s, \"bitrate\": %d, ",
-                    Json(in.Name()).c_str(), Json(VersionName(h.version)).c_str(), h.layer, h.sampleRate,
-                    h.Channels(), Json(ModeName(h.mode)).c_str(), Json(ModeText(f.mode)).c_str(), f.bitrate);
+                    JsonString(in.Name()).c_str(), JsonString(VersionName(h.version)).c_str(), h.layer, h.sampleRate,
+                    h.Channels(), JsonString(ModeName(h.mode)).c_str(), JsonString(ModeText(f.mode)).c_str(), f.bitrate);
         if (f.known)
             std::printf("\"frames\": %llu, \"samples\": %llu, \"duration\": %.3f, ",
                         static_cast<unsigned long long>(f.frames), static_cast<unsigned long long>(f.Samples()),
                         static_cast<double>(f.Samples()) / f.rate);
         else
             std::printf("\"frames\": null, \"samples\": null, \"duration\": null, ");
-        std::printf("\"encoder\": %s, ", header.encoder.empty() ? "null" : Json(header.encoder).c_str());
+        std::printf("\"encoder\": %s, ", header.encoder.empty() ? "null" : JsonString(header.encoder).c_str());
         if (header.Gapless())
             std::printf("\"encoder_delay\": %d, \"encoder_padding\": %d, \"trim_start\": %llu, \"trim_end\": %llu, ",
                         header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
                         static_cast<unsigned long long>(f.trim.end));
         else
             std::printf("\"encoder_delay\": null, \"encoder_padding\": null, \"trim_start\": 0, \"trim_end\": 0, ");
-        std::printf("\"tags\": {");
-        const char *separator = "";
-        for (const auto &[name, value] : fields) {
-            if (value->empty())
-                continue;
-            std::printf("%s\"%s\": %s", separator, name, Json(*value).c_str());
-            separator = ", ";
-        }
-        std::printf("}}\n");
+        PrintTags(tags, true);
+        std::printf("}\n");
         return;
     }
-    std::printf("Input:    %s\n", in.Name().c_str());
+    std::printf("Input:    %s\n", Printable(in.Name()).c_str());
     std::printf("Format:   %s %s, %d Hz, %s\n", VersionName(h.version), LayerName(h.layer), h.sampleRate,
                 ModeName(h.mode));
     std::printf("Bit rate: %s, %d kbit/s%s\n", ModeText(f.mode), f.bitrate / 1000,
@@ -128,13 +135,7 @@ void PrintInfo(const Input &in, HostDecoder &decoder, const StreamFacts &f, cons
         std::printf("Gapless:  delay %d, padding %d samples; trims %llu at the start, %llu at the end\n",
                     header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
                     static_cast<unsigned long long>(f.trim.end));
-    for (const auto &[name, value] : fields) {
-        if (value->empty())
-            continue;
-        char label[16];
-        std::snprintf(label, sizeof label, "%c%s:", name[0] - 'a' + 'A', name + 1);
-        std::printf("%-9s %s\n", label, value->c_str());
-    }
+    PrintTags(tags, false);
 }
 
 // Position, total, speed and time left on standard error, when it is a terminal.
@@ -258,6 +259,21 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     case HostDecoder::Status::ReadError:
         return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
     case HostDecoder::Status::NoAudio:
+        if (o.info) {
+            // a file of tags without audio: what it says of itself, then the error
+            const TagInfo tags = ReadTags(in, decoder);
+            if (HasTags(tags)) {
+                if (o.json) {
+                    std::printf("{\"input\": %s, \"audio\": false, ", JsonString(in.Name()).c_str());
+                    PrintTags(tags, true);
+                    std::printf("}\n");
+                } else {
+                    std::printf("Input:    %s\nAudio:    none\n", Printable(in.Name()).c_str());
+                    PrintTags(tags, false);
+                }
+                std::fflush(stdout);
+            }
+        }
         return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
     case HostDecoder::Status::Ok:
         break;
@@ -278,7 +294,7 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     struct stat st;
     if (o.noClobber && outPath != "-" && stat(outPath.c_str(), &st) == 0) {
         if (!o.quiet)
-            std::fprintf(stderr, "%s: %s exists; skipped\n", name.c_str(), Quoted(outPath).c_str());
+            std::fprintf(stderr, "%s: %s exists; skipped\n", Printable(name).c_str(), Quoted(outPath).c_str());
         return exitOk;
     }
     if (const std::string why = Refusal(outPath, o, written); !why.empty())
@@ -352,9 +368,9 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
     }
     if (!o.quiet)
-        std::fprintf(stderr, "%s: %s, %s -> %s\n", name.c_str(), Format(rate, channels).c_str(),
+        std::fprintf(stderr, "%s: %s, %s -> %s\n", Printable(name).c_str(), Format(rate, channels).c_str(),
                      Clock(out.DataBytes() / (2u * static_cast<unsigned>(channels)), rate).c_str(),
-                     outPath == "-" ? "standard output" : outPath.c_str());
+                     outPath == "-" ? "standard output" : Printable(outPath).c_str());
     return exitOk;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AlsaOutput.h"
+#include "Display.h"
 #include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
@@ -160,18 +161,19 @@ Outcome Player::Play(const std::string &name)
     Input in;
     if (!in.Open(name)) {
         terminal.EndStatus();
-        std::fprintf(stderr, "vorlix-play: cannot read '%s': %s\n", name.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vorlix-play: cannot read '%s': %s\n", Printable(name).c_str(), std::strerror(errno));
         return Outcome::Unplayable;
     }
     HostDecoder decoder;
     if (decoder.Open(in, options.rate) != HostDecoder::Status::Ok) {
         terminal.EndStatus();
-        std::fprintf(stderr, "vorlix-play: no MPEG audio frames found in '%s'\n", name.c_str());
+        std::fprintf(stderr, "vorlix-play: no MPEG audio frames found in '%s'\n", Printable(name).c_str());
         return Outcome::Unplayable;
     }
+    // the host's own reading in full Unicode (the library's probe text is
+    // Latin-1 only); shown without anything that steers the terminal
     const TagInfo tags = ReadTags(in, decoder);
-    const std::string title = decoder.Text().title[0] ? Utf8(decoder.Text().title) : tags.title;
-    const std::string artist = decoder.Text().artist[0] ? Utf8(decoder.Text().artist) : tags.artist;
+    const std::string title = Printable(tags.title), artist = Printable(tags.artist);
     FrameIndex index;
     const bool seekable = in.Seekable();
     if (seekable)
@@ -186,7 +188,7 @@ Outcome Player::Play(const std::string &name)
     }
     SetBands();
     if (!decoder.Start(EqOn(), bands)) {
-        std::fprintf(stderr, "vorlix-play: cannot read '%s'\n", name.c_str());
+        std::fprintf(stderr, "vorlix-play: cannot read '%s'\n", Printable(name).c_str());
         return Outcome::Unplayable;
     }
     const GaplessTrim trim = options.gapless && decoder.Header().Gapless()
@@ -216,7 +218,7 @@ Outcome Player::Play(const std::string &name)
             return;
         lastStatus = t;
         std::string line = paused ? "|| " : "> ";
-        line += title.empty() ? name : title;
+        line += title.empty() ? Printable(name) : title;
         if (!artist.empty())
             line += " - " + artist;
         line += "  " + Clock(position(), rate);

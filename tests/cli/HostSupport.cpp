@@ -130,6 +130,26 @@ std::vector<int16_t> Samples(const Bytes &pcm)
     return s;
 }
 
+Bytes Id3v2(const std::vector<std::pair<std::string, std::string>> &frames, bool utf8)
+{
+    Bytes body;
+    for (const auto &[id, text] : frames) {
+        const uint32_t size = static_cast<uint32_t>(text.size() + 1);
+        body.insert(body.end(), id.begin(), id.end());
+        for (int shift : {24, 16, 8, 0})
+            body.push_back(static_cast<uint8_t>(utf8 ? (size >> (shift * 7 / 8)) & 0x7f : size >> shift));
+        body.insert(body.end(), {0, 0, static_cast<uint8_t>(utf8 ? 3 : 0)});  // flags, encoding
+        body.insert(body.end(), text.begin(), text.end());
+    }
+    body.resize(body.size() + 20, 0);
+    const uint32_t size = static_cast<uint32_t>(body.size());
+    Bytes tag = {'I', 'D', '3', static_cast<uint8_t>(utf8 ? 4 : 3), 0, 0, static_cast<uint8_t>((size >> 21) & 0x7f),
+                 static_cast<uint8_t>((size >> 14) & 0x7f), static_cast<uint8_t>((size >> 7) & 0x7f),
+                 static_cast<uint8_t>(size & 0x7f)};
+    tag.insert(tag.end(), body.begin(), body.end());
+    return tag;
+}
+
 void HostFixture::SetUp()
 {
     char pattern[] = "/tmp/vorlix-host-XXXXXX";

@@ -34,6 +34,10 @@ Bytes Wav(const std::vector<std::vector<int16_t>> &s, int32_t rate);
 /** Little-endian 16-bit samples. */
 std::vector<int16_t> Samples(const Bytes &pcm);
 
+/** An ID3v2.3 tag of Latin-1 text frames (id, text), or with utf8 an ID3v2.4
+ *  tag of UTF-8 ones; 20 bytes of padding. */
+Bytes Id3v2(const std::vector<std::pair<std::string, std::string>> &frames, bool utf8 = false);
+
 /** The parts of a WAV file that matter, found by walking its chunks. */
 struct WavFile {
     std::string riff;                 // "RIFF" or "RF64"

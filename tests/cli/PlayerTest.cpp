@@ -196,4 +196,25 @@ TEST_F(Player, SignalsRestoreTheTerminal)
     }
 }
 
+TEST_F(Player, ShowsTheTitleInFullUnicodeAndNoTerminalControls)
+{
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 4), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    Bytes file = Id3v2({{"TIT2", "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4 \xec\xa0\x9c\xeb\xaa\xa9"},  // Korean
+                        {"TPE1", "\x1b]2;renamed\x07" "Band\x1b[2J\r"}},
+                       true);
+    const Bytes song = ReadFile(dir + "/song.mp3");
+    file.insert(file.end(), song.begin(), song.end());
+    WriteFile(dir + "/first.mp3", file);
+    Start(Play(dir + "/first.mp3"));
+    // the first file's title as the tag has it, not the library's Latin-1 text
+    ASSERT_TRUE(WaitFor("> \xed\x95\x9c\xea\xb5\xad\xec\x96\xb4 \xec\xa0\x9c\xeb\xaa\xa9 - ")) << Screen();
+    // the controls are shown, not obeyed: no clearing, no new window title
+    ASSERT_TRUE(WaitFor("]2;renamed\xef\xbf\xbd" "Band\xef\xbf\xbd[2J\xef\xbf\xbd")) << Screen();
+    Shell("tmux -L " + Socket() + " display -p '#{pane_title}' > " + dir + "/title.txt");
+    const Bytes title = ReadFile(dir + "/title.txt");
+    EXPECT_EQ(std::string(title.begin(), title.end()).find("renamed"), std::string::npos);
+    Keys("q");
+}
+
 } // namespace

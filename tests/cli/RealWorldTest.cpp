@@ -228,4 +228,63 @@ TEST_F(RealWorld, AClosedPipeEndsQuietly)
     EXPECT_TRUE(ReadFile(dir + "/err.txt").empty());
 }
 
+// Nothing of a byte below 0x20 but the line ends, DEL, or a C1 control in UTF-8.
+bool Steers(const std::string &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7f)
+            return true;
+        if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) < 0xa0)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(RealWorld, TerminalControlsInTagsAndNamesNeverReachTheTerminal)
+{
+    Bytes file = Id3v2({{"TIT2", "Evil\x1b[2J\rTitle\x07"},
+                         {"TPE1", "\x1b]2;renamed\x07" "Band\x7f"},
+                         {"TALB", "Next\xc2\x9b" "31m"}});  // Latin-1: C2, then the C1 control 9B
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    file.insert(file.end(), audio.begin(), audio.end());
+    const std::string name = dir + "/caf\xe9 \x1b[1m.mp3";  // not UTF-8, and an escape
+    WriteFile(name, file);
+    ASSERT_EQ(Shell(host + " --info '" + name + "' > " + dir + "/info.txt"), 0);
+    const Bytes info = ReadFile(dir + "/info.txt");
+    const std::string text(info.begin(), info.end());
+    EXPECT_FALSE(Steers(text)) << text;
+    EXPECT_NE(text.find("Title:    Evil\xef\xbf\xbd[2J\xef\xbf\xbdTitle\xef\xbf\xbd\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("]2;renamed\xef\xbf\xbd" "Band\xef\xbf\xbd\n"), std::string::npos) << text;
+    // errors that name the file do not steer either
+    ASSERT_EQ(Shell(host + " -q '" + name + "' -o " + dir + "/none/out.wav 2> " + dir + "/err.txt"), 3);
+    const Bytes err = ReadFile(dir + "/err.txt");
+    EXPECT_FALSE(Steers(std::string(err.begin(), err.end())));
+    // JSON escapes them and stays UTF-8 whatever the name's bytes
+    ASSERT_EQ(Shell(host + " --json '" + name + "' > " + dir + "/info.json"), 0);
+    const Bytes json = ReadFile(dir + "/info.json");
+    const std::string j(json.begin(), json.end());
+    EXPECT_FALSE(Steers(j)) << j;
+    EXPECT_NE(j.find("\"title\": \"Evil\\u001b[2J\\u000dTitle\\u0007\""), std::string::npos) << j;
+    EXPECT_NE(j.find("caf\\u00e9 \\u001b[1m.mp3"), std::string::npos) << j;
+    EXPECT_EQ(Shell("/usr/bin/python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding=\"utf-8\"))' " + dir +
+                    "/info.json"), 0);
+}
+
+TEST_F(RealWorld, InfoOnTagsWithoutAudioShowsTheTagsAndSaysSo)
+{
+    Bytes file = Id3v2({{"TIT2", "Only Tags"}});
+    file.resize(file.size() + 3000, 0);
+    WriteFile(dir + "/tags.mp3", file);
+    EXPECT_EQ(Shell(host + " --info " + dir + "/tags.mp3 > " + dir + "/out.txt 2> " + dir + "/err.txt"), 2);
+    const Bytes out = ReadFile(dir + "/out.txt"), err = ReadFile(dir + "/err.txt");
+    EXPECT_NE(std::string(out.begin(), out.end()).find("Title:    Only Tags\n"), std::string::npos);
+    EXPECT_NE(std::string(err.begin(), err.end()).find("no MPEG audio frames found"), std::string::npos);
+    // without tags nothing but the error
+    WriteFile(dir + "/empty.mp3", Bytes(3000, 0));
+    EXPECT_EQ(Shell(host + " --info " + dir + "/empty.mp3 > " + dir + "/out.txt"), 2);
+    EXPECT_TRUE(ReadFile(dir + "/out.txt").empty());
+}
+
 } // namespace

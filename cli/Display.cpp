@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "Display.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// Length of the UTF-8 sequence at s[i] (1 to 4) and its code point; 0 when
+// the bytes there are not UTF-8 (overlong forms and surrogates included).
+size_t Decode(const std::string &s, size_t i, uint32_t &c)
+{
+    const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    const uint8_t b = byte(i);
+    size_t n;
+    uint32_t min;
+    if (b < 0x80) {
+        c = b;
+        return 1;
+    }
+    if (b >= 0xc2 && b < 0xe0)
+        n = 2, c = b & 0x1f, min = 0x80;
+    else if (b >= 0xe0 && b < 0xf0)
+        n = 3, c = b & 0x0f, min = 0x800;
+    else if (b >= 0xf0 && b < 0xf5)
+        n = 4, c = b & 0x07, min = 0x10000;
+    else
+        return 0;
+    if (i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80)
+            return 0;
+        c = (c << 6) | (byte(i + k) & 0x3f);
+    }
+    if (c < min || c > 0x10ffff || (c >= 0xd800 && c < 0xe000))
+        return 0;
+    return n;
+}
+
+bool Control(uint32_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c < 0xa0);
+}
+
+const char replacement[] = "\xef\xbf\xbd";  // U+FFFD
+
+} // namespace
+
+std::string Printable(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c;
+        const size_t n = Decode(text, i, c);
+        if (n == 0 || Control(c))
+            out += replacement;
+        else
+            out.append(text, i, n);
+        i += n == 0 ? 1 : n;
+    }
+    return out;
+}
+
+std::string JsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c;
+        size_t n = Decode(text, i, c);
+        if (n == 0) {
+            c = static_cast<uint8_t>(text[i]);  // not UTF-8: the byte's value
+            n = 1;
+        } else if (!Control(c) && c != '"' && c != '\\') {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            out += escape;
+        }
+        i += n;
+    }
+    return out + "\"";
+}

@@ -60,26 +60,45 @@ int main(int argc, char **argv)
     /* 1. Probe from the first byte, so that it reads the tag: after
      *    NeedMoreData the next bytes, after a count n the last n bytes of this
      *    buffer followed by more. Once the tags are through, the next buffer
-     *    starts at the audio: a picture can hold bytes that stop the probe. */
+     *    starts at the audio: a picture can hold bytes that stop the probe.
+     *    In the audio, NeedMoreData means that the first frame wants the
+     *    bytes after it (a file of one frame, say), or that it failed the
+     *    probe although a decode would go on: its main data lies in frames
+     *    before it (a file cut in the middle of a song) or its CRC is wrong.
+     *    So the buffer grows while it can, then the probe moves on to the
+     *    next sync word: the next frame, whose main data libmad has kept. */
     const long audio = LeadingTags(in);
     rewind(in);
     long at = 0; /* file offset of the next byte read */
     int32_t rate = 0, channels = 0, bitRate = 0, r;
     uint16_t title[VORLIX_TEXT_UNITS] = {0}, artist[VORLIX_TEXT_UNITS] = {0}, album[VORLIX_TEXT_UNITS] = {0};
     size_t length = 0;
-    int padded = 0;
+    int padded = 0, onward = 0;
     for (;;) {
         const long before = at;
         size_t filled = Fill(in, length, at < audio ? (size_t)(audio - at) : CHUNK, &padded);
         at += (long)(filled - length);
-        if (filled == length) {
+        if (filled == 0 || (filled == length && !onward)) {
             fprintf(stderr, "no MPEG audio found\n");
             return 2;
         }
         r = GetHeaderInfo(buffer, (int32_t)filled, &rate, &channels, &bitRate, title, artist, album);
         if (r == 0)
             break;
-        length = r == NeedMoreData || (before < audio && at == audio) ? 0 : (size_t)r;
+        onward = 0;
+        if (before < audio)
+            length = r == NeedMoreData || at == audio ? 0 : (size_t)r; /* tags */
+        else if (r != NeedMoreData)
+            length = (size_t)r;
+        else if (!padded && filled < sizeof buffer)
+            length = filled; /* the same bytes, and more */
+        else {
+            size_t next = 1; /* on past the first frame: to the next sync word */
+            while (next + 1 < filled && !(buffer[next] == 0xff && (buffer[next + 1] & 0xe0) == 0xe0))
+                ++next;
+            length = filled - next;
+            onward = 1;
+        }
         memmove(buffer, buffer + filled - length, length);
     }
     fprintf(stderr, "%d Hz, %d channel(s), %d bit/s\n", rate, channels, bitRate);

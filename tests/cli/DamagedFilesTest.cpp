@@ -26,6 +26,12 @@ Bytes Part(const Bytes &b, size_t from, size_t to)
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(std::min(to, b.size())));
 }
 
+Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // main_data_begin of the MPEG-1 Layer III frame at p: where its main data starts
 // in the frames before it.
 int MainDataBegin(const uint8_t *p)
@@ -246,6 +252,33 @@ TEST_F(DamagedFiles, ACbrBitRateIsTheAudioFramesNotTheHeaderFrames)
     EXPECT_NE(text.find("Bit rate: CBR, 128 kbit/s\n"), std::string::npos) << text;
     WriteFile(dir + "/plain.mp3", file);
     EXPECT_EQ(FileAndPipe(dir, dir + "/info64.mp3", ""), FileAndPipe(dir, dir + "/plain.mp3", ""));
+}
+
+// The README's example host follows the same protocol: it decodes these
+// files as vorlix-decode does (none has a header frame).
+TEST_F(DamagedFiles, TheExampleHostDecodesThemToo)
+{
+    const Bytes mono = ReadFixture("mpeg1-44100-mono.mp3");
+    const std::vector<size_t> monoFrames = FrameOffsets(mono);
+    Bytes v1 = {'T', 'A', 'G'};
+    v1.resize(128, 0);
+    const Bytes once = AudioFrames(ReadFixture("mpeg1-44100-stereo.mp3"));
+    const std::vector<size_t> offsets = FrameOffsets(once);
+    size_t k = 5;
+    while (k < offsets.size() && MainDataBegin(once.data() + offsets[k]) == 0)
+        ++k;
+    const std::pair<const char *, Bytes> files[] = {
+        {"one frame", Part(mono, monoFrames[1], monoFrames[2]) + v1},
+        {"cut in the middle", Part(once, offsets[k], once.size())},
+    };
+    for (const auto &[what, bytes] : files) {
+        SCOPED_TRACE(what);
+        WriteFile(dir + "/in.mp3", bytes);
+        ASSERT_EQ(Shell(std::string(VORLIX_EXAMPLE) + " " + dir + "/in.mp3 " + dir + "/example.pcm"), 0);
+        ASSERT_EQ(Shell(host + " -q --raw " + dir + "/in.mp3 -o " + dir + "/host.pcm"), 0);
+        EXPECT_FALSE(ReadFile(dir + "/host.pcm").empty());
+        EXPECT_EQ(ReadFile(dir + "/example.pcm"), ReadFile(dir + "/host.pcm"));
+    }
 }
 
 } // namespace

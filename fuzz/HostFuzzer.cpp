@@ -11,8 +11,10 @@
 #include "format/FrameHeader.h"
 #include "format/FrameIndex.h"
 #include "format/HeaderFrame.h"
+#include "format/Id3.h"
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
+#include "format/TagFields.h"
 #include "format/Tags.h"
 
 namespace {
@@ -91,6 +93,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Id3v2Size(copy.data() + at);
         ApeSizeFromHeader(copy.data() + at);
         Check(ApeItemSize(copy.data() + at, size - at) == 0 || ApeItemSize(copy.data() + at, size - at) > 8);
+    }
+    // the input as the bytes of a tag: an ID3v2 header made valid in front,
+    // of each version, with and without unsynchronisation
+    for (const uint8_t version : {2, 3, 4}) {
+        std::vector<uint8_t> tag = {'I', 'D', '3', version, 0, static_cast<uint8_t>(size % 2 ? 0x80 : 0)};
+        const uint32_t body = static_cast<uint32_t>(size & 0x0fffffff);
+        for (int shift : {21, 14, 7, 0})
+            tag.push_back(static_cast<uint8_t>((body >> shift) & 0x7f));
+        tag.insert(tag.end(), data, data + size);
+        const Id3v2Tag parsed = ParseId3v2(tag.data(), tag.size());
+        for (const Id3Frame &f : parsed.frames) {
+            Check((f.id.size() == 4 || (version == 2 && f.id.size() == 3)) && f.data.size() <= size);
+            TextValues(f);
+            Id3Comment c;
+            ParseComment(f, c);
+        }
+        TagInfo info;
+        ReadTag(tag, info);
+    }
+    if (size == 128) {
+        TagInfo info;
+        ReadTag(copy, info);
     }
     if (size >= 9) {
         uint64_t bytes;

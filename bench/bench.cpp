@@ -19,8 +19,11 @@
 
 #include <mad.h>
 
+#include <fcntl.h>
+#include <memory>
+
 #include "HostDecoder.h"
-#include "Io.h"
+#include "Input.h"
 #include "format/FrameIndex.h"
 #include "vorlix.h"
 
@@ -127,9 +130,12 @@ Result Library(const Bytes &stream, const Mode &mode, Bytes &out, bool hash)
 // frame to the end), the frames' duration in seconds and the frame count.
 double ScanSeconds(const std::string &file, double &audioSeconds, size_t &frames)
 {
-    Input in;
+    const int fd = open(file.c_str(), O_RDONLY);
+    if (fd < 0)
+        return -1;
+    Input in(std::make_unique<FdSource>(fd, true), file);
     HostDecoder decoder;
-    if (!in.Open(file) || decoder.Open(in, 0) != HostDecoder::Status::Ok)
+    if (decoder.Open(in, 0) != HostDecoder::Status::Ok)
         return -1;
     FrameIndex index;
     const double t = CpuSeconds();

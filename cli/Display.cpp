@@ -88,3 +88,18 @@ std::string JsonString(const std::string &text)
     }
     return out + "\"";
 }
+
+std::string Clock(uint64_t samples, int32_t rate)
+{
+    const uint64_t ms = rate > 0 ? (samples * 1000 + static_cast<uint64_t>(rate) / 2) / static_cast<uint64_t>(rate) : 0;
+    const uint64_t s = ms / 1000, m = s / 60, h = m / 60;
+    char text[48];
+    if (h > 0)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(h),
+                      static_cast<unsigned long long>(m % 60), static_cast<unsigned long long>(s % 60),
+                      static_cast<unsigned long long>(ms % 1000));
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(m),
+                      static_cast<unsigned long long>(s % 60), static_cast<unsigned long long>(ms % 1000));
+    return text;
+}

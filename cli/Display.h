@@ -4,6 +4,7 @@
 #ifndef VORLIX_CLI_DISPLAY_H
 #define VORLIX_CLI_DISPLAY_H
 
+#include <cstdint>
 #include <string>
 
 /** The text with every C0 and C1 control character, DEL and byte that is not
@@ -14,5 +15,8 @@ std::string Printable(const std::string &text);
  *  escaped, and each byte that is not UTF-8 escaped as the character of its
  *  value, so that the result is valid UTF-8 whatever the input. */
 std::string JsonString(const std::string &text);
+
+/** H:MM:SS.mmm from an hour on, M:SS.mmm below. */
+std::string Clock(uint64_t samples, int32_t rate);
 
 #endif

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <csignal>
 #include <sys/stat.h>
@@ -15,17 +16,9 @@
 #include <vector>
 
 #include "Display.h"
-#include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
-#include "StreamFacts.h"
-#include "TagInfo.h"
-#include "format/FrameIndex.h"
-#include "format/HeaderFrame.h"
-#include "format/Timeline.h"
-#include "format/Riff.h"
-#include "format/StreamWalker.h"
-#include "format/Tags.h"
+#include "vorlixfile.h"
 
 namespace {
 
@@ -49,18 +42,58 @@ std::string Format(int32_t rate, int32_t channels)
     return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
 }
 
-const char *ModeText(BitrateMode mode)
+const char *ModeText(int mode)
 {
     switch (mode) {
-    case BitrateMode::Cbr:
+    case VF_BITRATE_CBR:
         return "CBR";
-    case BitrateMode::Abr:
+    case VF_BITRATE_ABR:
         return "ABR";
-    case BitrateMode::Vbr:
+    case VF_BITRATE_VBR:
         return "VBR";
     default:
         return "unknown";
     }
+}
+
+const char *VersionText(int version)
+{
+    return version == 10 ? "MPEG-1" : version == 20 ? "MPEG-2" : "MPEG-2.5";
+}
+
+const char *LayerText(int layer)
+{
+    return layer == 1 ? "Layer I" : layer == 2 ? "Layer II" : "Layer III";
+}
+
+const char *ChannelModeText(int mode)
+{
+    switch (mode) {
+    case VF_MODE_STEREO:
+        return "stereo";
+    case VF_MODE_JOINT:
+        return "joint stereo";
+    case VF_MODE_DUAL:
+        return "dual channel";
+    default:
+        return "mono";
+    }
+}
+
+using File = std::unique_ptr<VorlixFile, decltype(&vf_free)>;
+
+// The fields --info shows, from the handle's tags.
+struct TagInfo {
+    std::string title, artist, album, year, track, genre, comment;
+};
+
+TagInfo Tags(VorlixFile *f)
+{
+    const auto get = [f](const char *key) {
+        const char *v = vf_tag(f, key);
+        return std::string(v != nullptr ? v : "");
+    };
+    return {get("TITLE"), get("ARTIST"), get("ALBUM"), get("DATE"), get("TRACKNUMBER"), get("GENRE"), get("COMMENT")};
 }
 
 // The tags of --info: lines of text, or the "tags" member of the JSON object.
@@ -88,53 +121,47 @@ void PrintTags(const TagInfo &tags, bool json)
         std::printf("}");
 }
 
-bool HasTags(const TagInfo &tags)
+void PrintInfo(const std::string &name, const VorlixFileInfo &f, const TagInfo &tags, bool json)
 {
-    return !(tags.title + tags.artist + tags.album + tags.year + tags.track + tags.genre + tags.comment).empty();
-}
-
-void PrintInfo(const Input &in, HostDecoder &decoder, const StreamFacts &f, const TagInfo &tags, bool json)
-{
-    const FrameHeader &h = decoder.First();
-    const HeaderFrame &header = decoder.Header();
+    const bool known = f.frames >= 0, gapless = f.delay >= 0;
     if (json) {
         std::printf("{\"input\": %s, \"version\": %s, \"layer\": %d, \"sample_rate\": %d, \"channels\": %d, "
                     "\"mode\": %s, \"bitrate_mode\": %s, \"bitrate\": %d, ",
-                    JsonString(in.Name()).c_str(), JsonString(VersionName(h.version)).c_str(), h.layer, h.sampleRate,
-                    h.Channels(), JsonString(ModeName(h.mode)).c_str(), JsonString(ModeText(f.mode)).c_str(), f.bitrate);
-        if (f.known)
+                    JsonString(name).c_str(), JsonString(VersionText(f.version)).c_str(), f.layer, f.rate,
+                    f.channels, JsonString(ChannelModeText(f.mode)).c_str(), JsonString(ModeText(f.bitrate_mode)).c_str(), f.bitrate);
+        if (known)
             std::printf("\"frames\": %llu, \"samples\": %llu, \"duration\": %.3f, ",
-                        static_cast<unsigned long long>(f.frames), static_cast<unsigned long long>(f.Samples()),
-                        static_cast<double>(f.Samples()) / f.rate);
+                        static_cast<unsigned long long>(f.frames), static_cast<unsigned long long>(f.samples),
+                        static_cast<double>(f.samples) / f.rate);
         else
             std::printf("\"frames\": null, \"samples\": null, \"duration\": null, ");
-        std::printf("\"encoder\": %s, ", header.encoder.empty() ? "null" : JsonString(header.encoder).c_str());
-        if (header.Gapless())
+        std::printf("\"encoder\": %s, ", f.encoder[0] == 0 ? "null" : JsonString(f.encoder).c_str());
+        if (gapless)
             std::printf("\"encoder_delay\": %d, \"encoder_padding\": %d, \"trim_start\": %llu, \"trim_end\": %llu, ",
-                        header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
-                        static_cast<unsigned long long>(f.trim.end));
+                        f.delay, f.padding, static_cast<unsigned long long>(f.trim_start),
+                        static_cast<unsigned long long>(f.trim_end));
         else
             std::printf("\"encoder_delay\": null, \"encoder_padding\": null, \"trim_start\": 0, \"trim_end\": 0, ");
         PrintTags(tags, true);
         std::printf("}\n");
         return;
     }
-    std::printf("Input:    %s\n", Printable(in.Name()).c_str());
-    std::printf("Format:   %s %s, %d Hz, %s\n", VersionName(h.version), LayerName(h.layer), h.sampleRate,
-                ModeName(h.mode));
-    std::printf("Bit rate: %s, %d kbit/s%s\n", ModeText(f.mode), f.bitrate / 1000,
-                f.mode == BitrateMode::Vbr || f.mode == BitrateMode::Abr ? " average" : "");
-    if (f.known) {
+    std::printf("Input:    %s\n", Printable(name).c_str());
+    std::printf("Format:   %s %s, %d Hz, %s\n", VersionText(f.version), LayerText(f.layer), f.rate,
+                ChannelModeText(f.mode));
+    std::printf("Bit rate: %s, %d kbit/s%s\n", ModeText(f.bitrate_mode), f.bitrate / 1000,
+                f.bitrate_mode == VF_BITRATE_VBR || f.bitrate_mode == VF_BITRATE_ABR ? " average" : "");
+    if (known) {
         std::printf("Frames:   %llu\n", static_cast<unsigned long long>(f.frames));
-        std::printf("Duration: %s (%llu samples)\n", Clock(f.Samples(), f.rate).c_str(),
-                    static_cast<unsigned long long>(f.Samples()));
+        std::printf("Duration: %s (%llu samples)\n", Clock(static_cast<uint64_t>(f.samples), f.rate).c_str(),
+                    static_cast<unsigned long long>(f.samples));
     }
-    if (!header.encoder.empty())
-        std::printf("Encoder:  %s\n", header.encoder.c_str());
-    if (header.Gapless())
+    if (f.encoder[0] != 0)
+        std::printf("Encoder:  %s\n", f.encoder);
+    if (gapless)
         std::printf("Gapless:  delay %d, padding %d samples; trims %llu at the start, %llu at the end\n",
-                    header.delay, header.padding, static_cast<unsigned long long>(f.trim.start),
-                    static_cast<unsigned long long>(f.trim.end));
+                    f.delay, f.padding, static_cast<unsigned long long>(f.trim_start),
+                    static_cast<unsigned long long>(f.trim_end));
     PrintTags(tags, false);
 }
 
@@ -194,32 +221,21 @@ bool SameFile(const std::string &a, const std::string &b)
 }
 
 // Whether an existing file begins with an ID3 tag, MP3 in RIFF, or MPEG
-// audio: four frames in a row from its first byte (raw PCM can look like the
-// start of one by chance).
+// audio from its first byte.
 bool HoldsMpeg(const std::string &path)
 {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
         return false;
-    std::vector<uint8_t> head(4 * walkerLookahead);
+    std::vector<unsigned char> head(1 << 15);
     head.resize(std::fread(head.data(), 1, head.size(), f));
     std::fclose(f);
-    const bool eof = head.size() < 4 * walkerLookahead;
-    if (head.size() >= id3v2HeaderSize && Id3v2Size(head.data()) != 0)
+    if (head.size() >= 3 && std::memcmp(head.data(), "ID3", 3) == 0)
         return true;
-    if (ParseRiff(head.data(), head.size(), eof).kind == RiffKind::Mpeg)
-        return true;
-    StreamWalker walker;
-    size_t at = 0;
-    for (int frames = 0; frames < 4; ++frames) {
-        const Span span = walker.Next(head.data() + at, head.size() - at, eof);
-        if (span.kind != SpanKind::Frame)
-            return false;
-        at += static_cast<size_t>(span.length);
-        if (at >= head.size())
-            return frames == 3 || eof;
-    }
-    return true;
+    VorlixFileInfo info;
+    if (vf_test(&info, head.data(), head.size()) != 0)
+        return false;
+    return info.audio_offset == 0 || (head.size() >= 4 && std::memcmp(head.data(), "RIFF", 4) == 0);
 }
 
 // Why an output must not be written, or "" when it may.
@@ -249,44 +265,53 @@ uint64_t Samples(double seconds, int32_t rate)
     return static_cast<uint64_t>(std::llround(seconds * rate));
 }
 
+// The warnings of a format change, three at the most.
+struct FormatWarnings {
+    std::string name;
+    int32_t rate, channels;
+    int count = 0;
+};
+
+void WarnFormat(void *user, int64_t sample, int rate, int channels)
+{
+    auto *w = static_cast<FormatWarnings *>(user);
+    if (++w->count <= 3)
+        std::fprintf(stderr, "vorlix-decode: warning: %s changes format at %s to %s; the output stays %s\n",
+                     Quoted(w->name).c_str(), Clock(static_cast<uint64_t>(sample), w->rate).c_str(),
+                     Format(rate, channels).c_str(), Format(w->rate, w->channels).c_str());
+}
+
 int DecodeOne(const Options &o, const std::string &name, const std::vector<std::string> &written)
 {
-    Input in;
-    if (!in.Open(name))
-        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
-    HostDecoder decoder;
-    switch (decoder.Open(in, o.info ? 0 : o.rate)) {
-    case HostDecoder::Status::ReadError:
-        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
-    case HostDecoder::Status::NoAudio:
+    int error = 0;
+    File f(vf_open_file(name.c_str(), &error), vf_free);
+    if (f == nullptr) {
+        if (error == VF_EOPEN || error == VF_EREAD)
+            return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
+    }
+    vf_set_gapless(f.get(), o.gapless);
+    VorlixFileInfo info;
+    if (vf_info(f.get(), &info) != 0) {
+        // a file of tags without audio: what it says of itself, then the error
         if (o.info) {
-            // a file of tags without audio: what it says of itself, then the error
-            const TagInfo tags = ReadTags(in, decoder);
-            if (HasTags(tags)) {
-                if (o.json) {
-                    std::printf("{\"input\": %s, \"audio\": false, ", JsonString(in.Name()).c_str());
-                    PrintTags(tags, true);
-                    std::printf("}\n");
-                } else {
-                    std::printf("Input:    %s\nAudio:    none\n", Printable(in.Name()).c_str());
-                    PrintTags(tags, false);
-                }
-                std::fflush(stdout);
+            if (o.json) {
+                std::printf("{\"input\": %s, \"audio\": false, ", JsonString(name).c_str());
+                PrintTags(Tags(f.get()), true);
+                std::printf("}\n");
+            } else {
+                std::printf("Input:    %s\nAudio:    none\n", Printable(name).c_str());
+                PrintTags(Tags(f.get()), false);
             }
+            std::fflush(stdout);
         }
         return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
-    case HostDecoder::Status::Ok:
-        break;
     }
-    const bool showProgress = !o.quiet && isatty(STDERR_FILENO);
     if (o.info) {
-        const TagInfo tags = ReadTags(in, decoder);
-        // the frame headers tell the length where a header frame does not
-        FrameIndex index;
-        const bool scan = in.Seekable() || !decoder.Header().CountBelievable();
-        if (scan)
-            decoder.Scan(index);
-        PrintInfo(in, decoder, Describe(decoder, scan ? &index : nullptr, o.gapless), tags, o.json);
+        // a stream without a frame count in its header frame: count them
+        if (info.frames < 0 && vf_scan_stream(f.get()) == 0)
+            vf_info(f.get(), &info);
+        PrintInfo(name, info, Tags(f.get()), o.json);
         return exitOk;
     }
 
@@ -300,27 +325,26 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     if (const std::string why = Refusal(outPath, o, written); !why.empty())
         return Error(outPath == "-" ? exitUsage : exitOutput, why);
 
-    // a scan of a seekable input finds the frame to seek to, and the length
-    FrameIndex index;
-    const bool scan = in.Seekable() && (o.start > 0 || (showProgress && !decoder.Header().CountBelievable()));
-    if (scan)
-        decoder.Scan(index);
-    const StreamFacts facts = Describe(decoder, scan ? &index : nullptr, o.gapless);
-    const int32_t rate = decoder.Rate(), channels = decoder.Channels(), streamRate = facts.rate;
-    if (o.start > 0 && facts.known && Samples(o.start, streamRate) >= facts.Samples())
+    if (o.rate != 0)
+        vf_set_output(f.get(), o.rate, 0);
+    if (o.eq)
+        vf_set_equalizer(f.get(), o.bands);
+    const int32_t rate = vf_rate(f.get()), channels = vf_channels(f.get()), streamRate = info.rate;
+    if (o.start > 0 && info.samples >= 0 && Samples(o.start, streamRate) >= static_cast<uint64_t>(info.samples))
         return Error(exitUsage, "start " + Clock(Samples(o.start, streamRate), streamRate) +
-                                    " is past the end (duration " + Clock(facts.Samples(), streamRate) + ")");
+                                    " is past the end (duration " + Clock(static_cast<uint64_t>(info.samples), streamRate) + ")");
+    FormatWarnings warnings{name, rate, channels};
+    vf_set_format_callback(f.get(), WarnFormat, &warnings);
 
-    if (!decoder.Start(o.eq, o.bands))
-        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
-    // the trims and the stretch asked for, at the output rate
-    const GaplessTrim trim = o.gapless && decoder.Header().Gapless()
-                                 ? Trim(decoder.Header().delay, decoder.Header().padding, streamRate, rate)
-                                 : GaplessTrim{};
-    const uint64_t begin = trim.start + Samples(o.start, rate);
-    const uint64_t end = o.duration ? begin + Samples(*o.duration, rate) : UINT64_MAX;
-    if (scan && o.start > 0 && !decoder.SeekToSample(index, facts.trim.start + Samples(o.start, streamRate)))
-        return Error(exitInput, "cannot seek in " + Quoted(name));
+    // the start: sought to the sample where the input can seek, read past on a stream
+    uint64_t skip = 0;
+    if (o.start > 0) {
+        const int r = vf_seek(f.get(), static_cast<int64_t>(Samples(o.start, rate)));
+        if (r == VF_ENOSEEK)
+            skip = Samples(o.start, rate);
+        else if (r != 0)
+            return Error(exitInput, "cannot seek in " + Quoted(name));
+    }
 
     Output out;
     if (!out.Open(outPath, o.raw, channels, rate)) {
@@ -329,36 +353,47 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         return Error(exitOutput, "cannot write " + Quoted(outPath) + ": " + std::strerror(saved));
     }
 
-    const uint64_t total = facts.known ? Samples(static_cast<double>(facts.Samples()) / streamRate, rate) : 0;
-    Progress progress(!o.quiet, o.duration ? Samples(*o.duration, rate) : total > begin - trim.start ? total - (begin - trim.start) : 0, rate);
-    Timeline timeline(begin, end, trim.end, channels);
-    DecodedFrame frame;
-    std::vector<uint8_t> ready;
+    const int64_t length = vf_length(f.get());
+    const uint64_t total = length >= 0 ? static_cast<uint64_t>(length) : 0, start = Samples(o.start, rate);
+    Progress progress(!o.quiet, o.duration ? Samples(*o.duration, rate) : total > start ? total - start : 0, rate);
+    uint64_t left = o.duration ? Samples(*o.duration, rate) : UINT64_MAX;
+    constexpr int chunk = 4096;
+    std::vector<int16_t> pcm(static_cast<size_t>(chunk) * static_cast<size_t>(channels));
+    std::vector<uint8_t> bytes;
     bool writeFailed = false;
-    int changes = 0;
-    while (!timeline.Done() && decoder.Next(frame)) {
-        if (frame.formatChanged && ++changes <= 3)
-            std::fprintf(stderr, "vorlix-decode: warning: %s changes format at %s to %s; the output stays %s\n",
-                         Quoted(name).c_str(), Clock(timeline.Position() > trim.start ? timeline.Position() - trim.start : 0, rate).c_str(),
-                         Format(frame.header.sampleRate, frame.header.Channels()).c_str(),
-                         Format(rate, channels).c_str());
-        ready.clear();
-        timeline.Push(frame.number, frame.pcm.data(), frame.pcm.size(), ready);
-        if (!out.Write(ready.data(), ready.size())) {
+    int readError = 0;
+    while (left > 0) {
+        const uint64_t want = std::min<uint64_t>(skip > 0 ? skip : left, chunk);
+        const int n = vf_read(f.get(), pcm.data(), static_cast<int>(want));
+        if (n <= 0) {
+            readError = n;
+            break;
+        }
+        if (skip > 0) {
+            skip -= static_cast<uint64_t>(n);
+            continue;
+        }
+        const size_t values = static_cast<size_t>(n) * static_cast<size_t>(channels);
+        bytes.resize(2 * values);
+        for (size_t i = 0; i < values; ++i) {
+            bytes[2 * i] = static_cast<uint8_t>(pcm[i] & 0xff);
+            bytes[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff);
+        }
+        if (!out.Write(bytes.data(), bytes.size())) {
             writeFailed = true;
             break;
         }
+        left -= static_cast<uint64_t>(n);
         progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)));
     }
-    if (!writeFailed && !in.Failed()) {
-        ready.clear();
-        timeline.Finish(decoder.ReachedEnd(), ready);
-        writeFailed = !out.Write(ready.data(), ready.size());
-    }
-    Exit();
+    f.reset();
     progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)), true);
 
-    if (in.Failed()) {
+    if (readError == VF_ENOTAUDIO) {
+        out.Abandon();
+        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
+    }
+    if (readError < 0) {
         out.Abandon();
         return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
     }

@@ -7,19 +7,16 @@
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AlsaOutput.h"
 #include "Display.h"
-#include "HostDecoder.h"
 #include "Io.h"
 #include "Options.h"
-#include "StreamFacts.h"
-#include "TagInfo.h"
 #include "Terminal.h"
-#include "format/FrameIndex.h"
-#include "format/Timeline.h"
+#include "vorlixfile.h"
 
 namespace {
 
@@ -139,12 +136,15 @@ struct Player {
         bands[10] = static_cast<int8_t>(std::clamp(bands[10] + preamp, -128, 127));
     }
 
-    // During decoding Init changes only the equalizer: from the next frame on.
+    // During decoding the equalizer changes from the next frame on.
     void ApplyEqualizer()
     {
         SetBands();
-        Init(EqOn() ? 1 : 0, bands);
+        if (current != nullptr)
+            vf_set_equalizer(current, EqOn() ? bands : nullptr);
     }
+
+    VorlixFile *current = nullptr;  // the file playing
 
     Outcome Play(const std::string &name);
 };
@@ -158,53 +158,50 @@ uint64_t OnGrid(int64_t samples, int32_t rate)
 
 Outcome Player::Play(const std::string &name)
 {
-    Input in;
-    if (!in.Open(name)) {
+    int code = 0;
+    const std::unique_ptr<VorlixFile, decltype(&vf_free)> f(vf_open_file(name.c_str(), &code), vf_free);
+    VorlixFileInfo info;
+    if (f == nullptr && (code == VF_EOPEN || code == VF_EREAD)) {
         terminal.EndStatus();
         std::fprintf(stderr, "vorlix-play: cannot read '%s': %s\n", Printable(name).c_str(), std::strerror(errno));
         return Outcome::Unplayable;
     }
-    HostDecoder decoder;
-    if (decoder.Open(in, options.rate) != HostDecoder::Status::Ok) {
+    if (f == nullptr || vf_info(f.get(), &info) != 0) {
         terminal.EndStatus();
         std::fprintf(stderr, "vorlix-play: no MPEG audio frames found in '%s'\n", Printable(name).c_str());
         return Outcome::Unplayable;
     }
-    // the host's own reading in full Unicode (the library's probe text is
-    // Latin-1 only); shown without anything that steers the terminal
-    const TagInfo tags = ReadTags(in, decoder);
-    const std::string title = Printable(tags.title), artist = Printable(tags.artist);
-    FrameIndex index;
-    const bool seekable = in.Seekable();
-    if (seekable)
-        decoder.Scan(index);
-    const StreamFacts facts = Describe(decoder, seekable ? &index : nullptr, options.gapless);
-
-    const int32_t rate = decoder.Rate(), channels = decoder.Channels(), streamRate = facts.rate;
+    // shown without anything that steers the terminal
+    const auto tag = [&](const char *key) {
+        const char *v = vf_tag(f.get(), key);
+        return Printable(v != nullptr ? v : "");
+    };
+    const std::string title = tag("TITLE"), artist = tag("ARTIST");
+    vf_set_gapless(f.get(), options.gapless);
+    if (options.rate != 0)
+        vf_set_output(f.get(), options.rate, 0);
+    const int32_t rate = vf_rate(f.get()), channels = vf_channels(f.get());
     if (!audio.IsOpen() || !audio.Matches(rate, channels)) {
         audio.Close(true);
         if (!audio.Open(options.device, rate, channels, error))
             return Outcome::DeviceFailed;
     }
-    SetBands();
-    if (!decoder.Start(EqOn(), bands)) {
-        std::fprintf(stderr, "vorlix-play: cannot read '%s'\n", Printable(name).c_str());
-        return Outcome::Unplayable;
-    }
-    const GaplessTrim trim = options.gapless && decoder.Header().Gapless()
-                                 ? Trim(decoder.Header().delay, decoder.Header().padding, streamRate, rate)
-                                 : GaplessTrim{};
-    const auto scaled = [&](uint64_t streamSamples) {
-        return static_cast<uint64_t>(std::llround(static_cast<double>(streamSamples) * rate / streamRate));
-    };
-    const uint64_t total = facts.known ? scaled(facts.Samples()) : 0;
+    current = f.get();
+    struct Forget {
+        VorlixFile *&current;
+        ~Forget() { current = nullptr; }
+    } forget{current};
+    ApplyEqualizer();
+    const int64_t length = vf_length(f.get());
+    const uint64_t total = length > 0 ? static_cast<uint64_t>(length) : 0;
 
-    Timeline timeline(trim.start, UINT64_MAX, trim.end, channels);
     uint64_t base = 0;      // output position where the timeline starts
     uint64_t written = 0;   // samples written since
     bool paused = false, clipping = false;
     std::string message;
-    DecodedFrame frame;
+    // a frame's worth at a time, so that keys are read between frames
+    constexpr int chunk = 1152;
+    std::vector<int16_t> pcm(static_cast<size_t>(chunk) * static_cast<size_t>(channels));
     std::vector<uint8_t> ready;
     auto lastStatus = std::chrono::steady_clock::now() - std::chrono::seconds(1);
 
@@ -235,12 +232,9 @@ Outcome Player::Play(const std::string &name)
         terminal.Status(line);
     };
     const auto seekTo = [&](int64_t target) {
-        if (!seekable || index.Frames() == 0)
-            return;
         const uint64_t to = std::min(OnGrid(target, rate), total > 0 ? OnGrid(static_cast<int64_t>(total) - rate / 25, rate) : 0);
-        decoder.SeekToSample(index, facts.trim.start +
-                                        static_cast<uint64_t>(std::llround(static_cast<double>(to) * streamRate / rate)));
-        timeline = Timeline(trim.start + to, UINT64_MAX, trim.end, channels);
+        if (vf_seek(f.get(), static_cast<int64_t>(to)) != 0)
+            return;  // a stream: no seeking
         audio.Drop();
         base = to;
         written = 0;
@@ -294,26 +288,22 @@ Outcome Player::Play(const std::string &name)
         status(false);
         if (paused || audio.WaitBeforeWrite().count() > 0)
             continue;
-        ready.clear();
-        if (!decoder.Next(frame)) {
-            timeline.Finish(decoder.ReachedEnd(), ready);
-            if (!audio.Write(ready.data(), ready.size() / (2 * static_cast<size_t>(channels)), error))
-                return Outcome::DeviceFailed;
+        const int n = vf_read(f.get(), pcm.data(), chunk);
+        if (n <= 0)
             break;
-        }
-        timeline.Push(frame.number, frame.pcm.data(), frame.pcm.size(), ready);
         // full scale with the equalizer on: the automatic gain reduction is at work
         clipping = false;
-        for (size_t i = 0; EqOn() && i + 1 < frame.pcm.size(); i += 2) {
-            const int16_t v = static_cast<int16_t>(frame.pcm[i] | (frame.pcm[i + 1] << 8));
-            clipping = clipping || v == INT16_MAX || v == INT16_MIN;
+        for (size_t i = 0; EqOn() && i < static_cast<size_t>(n) * static_cast<size_t>(channels); ++i)
+            clipping = clipping || pcm[i] == INT16_MAX || pcm[i] == INT16_MIN;
+        ready.resize(static_cast<size_t>(n) * static_cast<size_t>(channels) * 2);
+        for (size_t i = 0; i < ready.size() / 2; ++i) {
+            ready[2 * i] = static_cast<uint8_t>(pcm[i] & 0xff);
+            ready[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff);
         }
-        const size_t samples = ready.size() / (2 * static_cast<size_t>(channels));
-        if (!audio.Write(ready.data(), samples, error))
+        if (!audio.Write(ready.data(), static_cast<size_t>(n), error))
             return Outcome::DeviceFailed;
-        written += samples;
+        written += static_cast<uint64_t>(n);
     }
-    Exit();
     return Outcome::Ended;
 }
 

@@ -12,6 +12,7 @@
 #include "format/FrameIndex.h"
 #include "format/HeaderFrame.h"
 #include "format/Id3.h"
+#include "Wav.h"
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
 #include "format/TagFields.h"

@@ -9,9 +9,54 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "Wav.h"
 #include "cli/HostSupport.h"
 
 namespace {
+
+uint64_t Field(const std::vector<uint8_t> &h, size_t at, int bytes)
+{
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | h[at + static_cast<size_t>(i)];
+    return v;
+}
+
+TEST(Wav, HeaderBecomesRf64PastFourGibibytes)
+{
+    constexpr uint64_t limit = UINT32_MAX - 72;  // largest data of a plain reserved WAV
+    for (const uint64_t data : {uint64_t{0}, uint64_t{1000}, limit - 4, limit, limit + 4, uint64_t{6} << 30}) {
+        SCOPED_TRACE(data);
+        const std::vector<uint8_t> h = WavHeader(2, 44100, data, true);
+        ASSERT_EQ(h.size(), WavHeaderSize(true));
+        ASSERT_EQ(h.size(), 80u);
+        const bool rf64 = data > limit;
+        EXPECT_EQ(std::string(h.begin(), h.begin() + 4), rf64 ? "RF64" : "RIFF");
+        EXPECT_EQ(std::string(h.begin() + 12, h.begin() + 16), rf64 ? "ds64" : "JUNK");
+        EXPECT_EQ(Field(h, 16, 4), 28u);
+        EXPECT_EQ(std::string(h.begin() + 48, h.begin() + 52), "fmt ");
+        EXPECT_EQ(Field(h, 68, 2), 4u);  // block align
+        EXPECT_EQ(std::string(h.begin() + 72, h.begin() + 76), "data");
+        if (rf64) {
+            EXPECT_EQ(Field(h, 4, 4), UINT32_MAX);
+            EXPECT_EQ(Field(h, 76, 4), UINT32_MAX);
+            EXPECT_EQ(Field(h, 20, 8), data + 72);
+            EXPECT_EQ(Field(h, 28, 8), data);
+            EXPECT_EQ(Field(h, 36, 8), data / 4);
+        } else {
+            EXPECT_EQ(Field(h, 4, 4), data + 72);
+            EXPECT_EQ(Field(h, 76, 4), data);
+            EXPECT_EQ(Field(h, 20, 24), 0u);
+        }
+    }
+    // a stream cannot be patched: a plain header, sizes capped
+    const std::vector<uint8_t> plain = WavHeader(1, 8000, uint64_t{5} << 30, false);
+    ASSERT_EQ(plain.size(), 44u);
+    EXPECT_EQ(Field(plain, 4, 4), UINT32_MAX);
+    EXPECT_EQ(Field(plain, 40, 4), UINT32_MAX - 36);
+    EXPECT_EQ(Field(WavHeader(1, 8000, 1000, false), 40, 4), 1000u);
+}
+
 
 const std::string host = VORLIX_DECODE;
 const std::string data = VORLIX_TEST_DATA;

@@ -116,6 +116,45 @@ void Fill(std::string &field, const std::string &value)
         field = value;
 }
 
+// An APIC (v2.2 PIC) frame: encoding, MIME type (v2.2: a 3-letter format),
+// picture type, description, data. The front cover (type 3) wins over the
+// first picture of another type.
+void PictureInto(const Id3Frame &frame, int version, TagInfo &info)
+{
+    const std::vector<uint8_t> &d = frame.data;
+    if (d.size() < 2 || d[0] > 3)
+        return;
+    size_t at = 1;
+    std::string mime;
+    if (version == 2) {
+        if (d.size() < 5)
+            return;
+        const std::string format(d.begin() + 1, d.begin() + 4);
+        mime = format == "PNG" ? "image/png" : format == "JPG" ? "image/jpeg" : "image/" + Lower(format);
+        at = 4;
+    } else {
+        while (at < d.size() && d[at] != 0)
+            mime += static_cast<char>(d[at++]);
+        ++at;
+    }
+    if (at >= d.size())
+        return;
+    const uint8_t type = d[at++];
+    // the description, in the frame's encoding, up to its terminator
+    const size_t unit = d[0] == 1 || d[0] == 2 ? 2 : 1;
+    while (at + unit <= d.size() && !(d[at] == 0 && (unit == 1 || d[at + 1] == 0)))
+        at += unit;
+    at += unit;
+    if (at > d.size())
+        return;
+    const bool front = type == 3;
+    if (!info.picture.empty() && (info.pictureFront || !front))
+        return;
+    info.pictureMime = mime.empty() ? "image/" : mime;
+    info.picture.assign(d.begin() + static_cast<long>(at), d.end());
+    info.pictureFront = front;
+}
+
 } // namespace
 
 bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
@@ -145,5 +184,27 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
         Fill(info.genre, Genres(TextValues(*genre)));
     Fill(info.comment, UserComment(tag));
     Fill(info.source, "ID3v2." + std::to_string(tag.version));
+    const auto addExtra = [&](const std::string &key, const std::string &value) {
+        if (value.empty())
+            return;
+        for (const auto &[k, v] : info.extra)
+            if (k == key)
+                return;  // the first tag's stays
+        info.extra.emplace_back(key, value);
+    };
+    addExtra("ALBUMARTIST", Text(tag, "TPE2"));
+    addExtra("DISCNUMBER", Text(tag, "TPOS"));
+    addExtra("COMPOSER", Text(tag, "TCOM"));
+    for (const Id3Frame &frame : tag.frames) {
+        Id3Comment c;
+        if (frame.id == "TXXX" && ParseComment(frame, c) && !c.description.empty()) {
+            std::string key = c.description;
+            for (char &ch : key)
+                ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+            addExtra(key, c.text);
+        } else if (frame.id == "APIC") {
+            PictureInto(frame, tag.version, info);
+        }
+    }
     return true;
 }

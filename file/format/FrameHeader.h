@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The four-byte MPEG audio frame header: what a host needs to walk a stream
 // and describe it (version, layer, rate, mode, frame length).
-#ifndef VORLIX_CLI_FRAMEHEADER_H
-#define VORLIX_CLI_FRAMEHEADER_H
+#ifndef VORLIX_FILE_FRAMEHEADER_H
+#define VORLIX_FILE_FRAMEHEADER_H
 
 #include <cstddef>
 #include <cstdint>

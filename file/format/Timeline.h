@@ -7,8 +7,8 @@
 // sample count, so that a decode that starts at a later frame (a seek) places
 // its samples where a decode from the start does; after that frame, samples
 // follow one another, and a dropped frame leaves a gap of its length.
-#ifndef VORLIX_CLI_TIMELINE_H
-#define VORLIX_CLI_TIMELINE_H
+#ifndef VORLIX_FILE_TIMELINE_H
+#define VORLIX_FILE_TIMELINE_H
 
 #include <cstddef>
 #include <cstdint>

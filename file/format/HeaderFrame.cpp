@@ -26,6 +26,18 @@ void ParseLame(const uint8_t *p, size_t n, const uint8_t *frame, HeaderFrame &f)
     for (size_t i = 0; i < 9 && p[i] >= 0x20 && p[i] < 0x7f; ++i)
         f.encoder += static_cast<char>(p[i]);
     f.lameMethod = p[9] & 0x0f;
+    // ReplayGain: the peak in 9.23 fixed point, then the radio (track) and
+    // audiophile (album) gains: 3 bits name, 3 originator, sign, 0.1 dB
+    const uint32_t peak = (static_cast<uint32_t>(p[11]) << 24) | (p[12] << 16) | (p[13] << 8) | p[14];
+    f.peak = peak / 8388608.0;
+    for (const int slot : {0, 1}) {
+        const uint16_t v = Be16(p + 15 + 2 * slot);
+        if ((v >> 13) != slot + 1 || (v & 0x1ff) == 0)
+            continue;
+        const double db = ((v & 0x200) ? -1 : 1) * (v & 0x1ff) / 10.0;
+        (slot == 0 ? f.trackGain : f.albumGain) = db;
+        (slot == 0 ? f.hasTrackGain : f.hasAlbumGain) = true;
+    }
     f.delay = (p[21] << 4) | (p[22] >> 4);
     f.padding = ((p[22] & 0x0f) << 8) | p[23];
     const size_t crcAt = static_cast<size_t>(p - frame) + 34;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What a host knows of a stream before decoding it: its length (exact from a
 // header frame or a scan), the gapless trims, the kind of bit rate.
-#ifndef VORLIX_CLI_STREAMFACTS_H
-#define VORLIX_CLI_STREAMFACTS_H
+#ifndef VORLIX_FILE_STREAMFACTS_H
+#define VORLIX_FILE_STREAMFACTS_H
 
 #include <cstdint>
 #include <string>
@@ -29,8 +29,5 @@ struct StreamFacts {
 /** The facts from the header frame and, when given, a scan (which wins where
  *  the two disagree). gapless: apply the encoder's delay and padding. */
 StreamFacts Describe(const HostDecoder &decoder, const FrameIndex *scan, bool gapless);
-
-/** H:MM:SS.mmm from an hour on, M:SS.mmm below. */
-std::string Clock(uint64_t samples, int32_t rate);
 
 #endif

@@ -12,6 +12,9 @@ constexpr size_t readChunk = 1 << 16;
 // Junk passed over before the first frame, at most: an input with no frame
 // in its first mebibyte (tags aside) is not MPEG audio.
 constexpr uint64_t maxLeadingJunk = 1 << 20;
+// Bytes past a span that must be there before it is read: the walker's
+// lookahead and the longest frame.
+constexpr int64_t spanRoom = static_cast<int64_t>(walkerLookahead) + 4096;
 
 } // namespace
 
@@ -30,12 +33,21 @@ void AudioReader::Fill()
 
 Span AudioReader::Next()
 {
+    starved_ = !in_->Ready(std::min(pos_ + spanRoom, end_));
+    if (starved_)
+        return Span{};
     Fill();
     const int64_t winEnd = winStart_ + static_cast<int64_t>(window_.size());
     const int64_t stop = std::min(winEnd, end_);
     const size_t avail = stop > pos_ ? static_cast<size_t>(stop - pos_) : 0;
     const bool eof = exhausted_ || winEnd >= end_;
-    return walker_.Next(window_.data() + (pos_ - winStart_), avail, eof);
+    Span span = walker_.Next(window_.data() + (pos_ - winStart_), avail, eof);
+    // a tag is passed over only once the bytes after it are there
+    if (span.kind == SpanKind::Tag && !in_->Ready(std::min(pos_ + static_cast<int64_t>(span.length) + spanRoom, end_))) {
+        starved_ = true;
+        return Span{};
+    }
+    return span;
 }
 
 bool AudioReader::Seek(int64_t offset)
@@ -51,8 +63,13 @@ AudioReader::Found AudioReader::Find(Input &in)
 {
     in_ = &in;
     in.Keep(true);
+    regionStart_ = 0;
+    end_ = INT64_MAX;
+    starved_ = false;
     if (!Seek(0))
         return Found::ReadError;
+    if (!in.Ready(spanRoom))
+        return Found::NeedInput;
     Fill();
     const RiffAudio riff = ParseRiff(window_.data(), window_.size(), exhausted_);
     if (riff.kind == RiffKind::NotMpeg || riff.kind == RiffKind::NeedMore)
@@ -80,6 +97,8 @@ AudioReader::Found AudioReader::Find(Input &in)
             first_ = span.header;
             return Found::Audio;
         }
+        if (starved_)
+            return Found::NeedInput;
         if (span.kind == SpanKind::Junk)
             junk += span.length;
         if (span.kind == SpanKind::NeedMore || junk > maxLeadingJunk)

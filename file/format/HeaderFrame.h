@@ -2,8 +2,8 @@
 // The header frame an encoder writes first (Xing or Info, with LAME's
 // extension, or VBRI): frame and byte counts, a seek table and the encoder's
 // delay and padding. The frame itself decodes to silence.
-#ifndef VORLIX_CLI_HEADERFRAME_H
-#define VORLIX_CLI_HEADERFRAME_H
+#ifndef VORLIX_FILE_HEADERFRAME_H
+#define VORLIX_FILE_HEADERFRAME_H
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +28,9 @@ struct HeaderFrame {
     int32_t delay = -1;        // samples the encoder added at the start, -1 when unknown
     int32_t padding = -1;      // and at the end
     bool crcValid = false;     // the extension's CRC of the frame's first 190 bytes matches
+    bool hasTrackGain = false, hasAlbumGain = false;  // ReplayGain in the extension
+    double trackGain = 0, albumGain = 0;              // dB
+    double peak = 0;                                  // linear, 1.0 full scale
 
     BitrateMode Mode() const;
     /** A frame count that can be believed: given, and not absurdly large. */

@@ -8,8 +8,8 @@
 // its length may also stand alone, followed by a tag or ending exactly at the
 // end of the input. Once in step, each frame boundary holds the next header;
 // where it does not, the walker searches again.
-#ifndef VORLIX_CLI_STREAMWALKER_H
-#define VORLIX_CLI_STREAMWALKER_H
+#ifndef VORLIX_FILE_STREAMWALKER_H
+#define VORLIX_FILE_STREAMWALKER_H
 
 #include <cstddef>
 #include <cstdint>

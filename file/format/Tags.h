@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Tags that surround MPEG audio: their spans, so that a host never hands
 // tag bytes to the decoder.
-#ifndef VORLIX_CLI_TAGS_H
-#define VORLIX_CLI_TAGS_H
+#ifndef VORLIX_FILE_TAGS_H
+#define VORLIX_FILE_TAGS_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "StreamFacts.h"
 
-#include <cstdio>
-
 uint64_t StreamFacts::Samples() const
 {
     const uint64_t all = frames * static_cast<uint64_t>(samplesPerFrame);
@@ -41,19 +39,4 @@ StreamFacts Describe(const HostDecoder &decoder, const FrameIndex *scan, bool ga
             f.bitrate = static_cast<int32_t>((bytes * 8 * static_cast<uint64_t>(f.rate) + samples / 2) / samples);
     }
     return f;
-}
-
-std::string Clock(uint64_t samples, int32_t rate)
-{
-    const uint64_t ms = rate > 0 ? (samples * 1000 + static_cast<uint64_t>(rate) / 2) / static_cast<uint64_t>(rate) : 0;
-    const uint64_t s = ms / 1000, m = s / 60, h = m / 60;
-    char text[48];
-    if (h > 0)
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", static_cast<unsigned long long>(h),
-                      static_cast<unsigned long long>(m % 60), static_cast<unsigned long long>(s % 60),
-                      static_cast<unsigned long long>(ms % 1000));
-    else
-        std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(m),
-                      static_cast<unsigned long long>(s % 60), static_cast<unsigned long long>(ms % 1000));
-    return text;
 }

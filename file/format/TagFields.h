@@ -1,16 +1,24 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The tag fields a user sees, from the bytes of one ID3v2 or ID3v1 tag.
-#ifndef VORLIX_CLI_TAGFIELDS_H
-#define VORLIX_CLI_TAGFIELDS_H
+#ifndef VORLIX_FILE_TAGFIELDS_H
+#define VORLIX_FILE_TAGFIELDS_H
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TagInfo {
     // UTF-8; empty when absent. In the order --info prints them.
     std::string title, artist, album, year, track, genre, comment;
     std::string source;  // "ID3v2.3", "ID3v1", ... or "" without tags
+    // more of ID3v2: ALBUMARTIST, DISCNUMBER, COMPOSER and the TXXX frames
+    // (their descriptions upper-cased, e.g. REPLAYGAIN_TRACK_GAIN)
+    std::vector<std::pair<std::string, std::string>> extra;
+    // the front cover, or else the first picture
+    std::string pictureMime;
+    std::vector<uint8_t> picture;
+    bool pictureFront = false;
 };
 
 /** Reads a whole ID3v2 or ID3v1 tag (the bytes of one tag) into info; false

@@ -2,8 +2,8 @@
 // The tags a user sees in --info and in the player: read by the host in full
 // Unicode and tolerantly (format/Id3.h), from the leading ID3v2 tag, with
 // ID3v1 at the end as fallback.
-#ifndef VORLIX_CLI_TAGINFO_H
-#define VORLIX_CLI_TAGINFO_H
+#ifndef VORLIX_FILE_TAGINFO_H
+#define VORLIX_FILE_TAGINFO_H
 
 #include "format/TagFields.h"
 

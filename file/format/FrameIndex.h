@@ -2,8 +2,8 @@
 // Where each audio frame of a stream starts, from a scan of the frame
 // headers: the exact length of a stream without a header frame, and the
 // frame to start from when seeking.
-#ifndef VORLIX_CLI_FRAMEINDEX_H
-#define VORLIX_CLI_FRAMEINDEX_H
+#ifndef VORLIX_FILE_FRAMEINDEX_H
+#define VORLIX_FILE_FRAMEINDEX_H
 
 #include <cstddef>
 #include <cstdint>

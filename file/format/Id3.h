@@ -4,8 +4,8 @@
 // fields of an ID3v1 tag, with their text in UTF-8. A malformed frame costs
 // that frame only; UTF-16 without a byte-order mark is read in the byte order
 // its content shows.
-#ifndef VORLIX_CLI_ID3_H
-#define VORLIX_CLI_ID3_H
+#ifndef VORLIX_FILE_ID3_H
+#define VORLIX_FILE_ID3_H
 
 #include <cstddef>
 #include <cstdint>

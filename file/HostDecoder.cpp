@@ -1,0 +1,321 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "HostDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr size_t readChunk = 1 << 16;
+constexpr size_t streamGuard = 8;  // zero bytes after the end, so the last frame decodes
+// Frames kept for a takeover: the one before the position whole, and before
+// it enough for the largest bit reservoir.
+constexpr size_t keptFrames = 16;
+
+int16_t Sample(const uint8_t *p)
+{
+    return static_cast<int16_t>(p[0] | (p[1] << 8));
+}
+
+// The process-wide decoder: who used it last, and the output rate its
+// converter was set to by the last probe (0: none yet).
+std::mutex libraryLock;
+const HostDecoder *owner = nullptr;
+int32_t libraryRate = 0;
+
+// Bytes of main data in a frame: what it lends to the frames after it.
+uint32_t MainData(const std::vector<uint8_t> &frame)
+{
+    FrameHeader h;
+    if (frame.size() < 4 || !ParseFrameHeader(frame.data(), h))
+        return 0;
+    const size_t overhead = 4 + (h.crc ? 2 : 0) + static_cast<size_t>(h.SideInfoSize());
+    return frame.size() > overhead ? static_cast<uint32_t>(frame.size() - overhead) : 0;
+}
+
+} // namespace
+
+HostDecoder::~HostDecoder()
+{
+    std::lock_guard<std::mutex> lock(libraryLock);
+    if (owner == this)
+        owner = nullptr;
+}
+
+HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate, bool stereo)
+{
+    in_ = &in;
+    switch (reader_.Find(in)) {
+    case AudioReader::Found::ReadError:
+        return Status::ReadError;
+    case AudioReader::Found::NoAudio:
+        return Status::NoAudio;
+    case AudioReader::Found::NeedInput:
+        return Status::NeedInput;
+    case AudioReader::Found::Audio:
+        break;
+    }
+    rate_ = rate != 0 ? rate : First().sampleRate;
+    channels_ = stereo ? 2 : First().Channels();
+    // a header frame (Xing, Info, VBRI) decodes to silence: audio starts after it
+    const std::vector<uint8_t> first = reader_.FirstFrameBytes();
+    header_ = ParseHeaderFrame(first.data(), first.size(), First());
+    audioStart_ = reader_.FirstFrame() + (header_.kind != HeaderKind::None ? static_cast<int64_t>(first.size()) : 0);
+    audioFirst_ = First();
+    if (header_.kind != HeaderKind::None && reader_.Seek(audioStart_)) {
+        std::vector<uint8_t> frame;
+        std::vector<uint32_t> lengths;
+        FrameHeader h;
+        if (reader_.Read(frame, 1, lengths) != 0 && ParseFrameHeader(frame.data(), h))
+            audioFirst_ = h;
+    }
+    return Status::Ok;
+}
+
+// The probe sets the library's converter to this handle's rate. A frame can
+// fail it where a decode goes on: its main data lies in frames before it (a
+// file cut in the middle of a song), or its CRC is wrong. Then the probe gets
+// the frames after it, whose main data libmad has kept from the frames it saw.
+bool HostDecoder::Probe(const std::vector<uint8_t> &bytes, const std::vector<uint32_t> &lengths)
+{
+    std::vector<uint8_t> buffer = bytes;
+    buffer.insert(buffer.end(), streamGuard, 0);  // so that the last frame decodes
+    size_t from = 0;
+    for (const uint32_t length : lengths) {
+        int32_t rate = rate_, channels = 0, bitRate = 0;
+        uint16_t text[3][VORLIX_TEXT_UNITS] = {};
+        const int32_t r = GetHeaderInfo(buffer.data() + from, static_cast<int32_t>(buffer.size() - from), &rate,
+                                        &channels, &bitRate, text[0], text[1], text[2]);
+        if (r == 0)
+            return true;
+        from += length;  // this frame failed: the next
+    }
+    return false;
+}
+
+void HostDecoder::Scan(FrameIndex &index)
+{
+    reader_.Seek(audioStart_);
+    reader_.Scan(index);
+}
+
+void HostDecoder::Restart(uint64_t number)
+{
+    buffer_.clear();
+    frames_.clear();
+    kept_.clear();
+    base_ = 0;
+    fresh_ = true;
+    padded_ = false;
+    lastPosition_ = -1;
+    nextNumber_ = number;
+    restart_ = true;
+}
+
+bool HostDecoder::Start(bool eq, const int8_t *bands)
+{
+    SetEqualizer(eq, bands);
+    last_ = First();
+    Restart(0);
+    skipBelow_ = 0;
+    const bool at = reader_.Seek(audioStart_);
+    in_->Keep(false);
+    return at;
+}
+
+void HostDecoder::SetEqualizer(bool eq, const int8_t *bands)
+{
+    std::lock_guard<std::mutex> lock(libraryLock);
+    eq_ = eq;
+    if (eq && bands != nullptr)
+        std::memcpy(bands_, bands, sizeof bands_);
+    // during decoding, Init changes only the equalizer
+    if (owner == this && !restart_)
+        Init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
+}
+
+bool HostDecoder::SeekToSample(const FrameIndex &index, uint64_t sample)
+{
+    if (index.Frames() == 0)
+        return false;
+    const uint64_t frame = sample / static_cast<uint64_t>(First().SamplesPerFrame());
+    const size_t from = std::min(index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(First())), index.Frames() - 1);
+    const bool at = reader_.Seek(static_cast<int64_t>(index.Offset(from)));
+    Restart(from);
+    skipBelow_ = 0;
+    return at;
+}
+
+// A decoded frame's bytes, kept for a takeover.
+void HostDecoder::Keep(uint32_t position, uint64_t number, uint32_t length)
+{
+    const size_t at = position - base_;
+    if (at + length > buffer_.size())
+        return;
+    if (!kept_.empty() && kept_.back().number + 1 != number)
+        kept_.clear();  // only an unbroken run is of use
+    kept_.push_back({number, std::vector<uint8_t>(buffer_.begin() + static_cast<long>(at),
+                                                  buffer_.begin() + static_cast<long>(at + length))});
+    if (kept_.size() > keptFrames)
+        kept_.pop_front();
+}
+
+bool HostDecoder::TakeOver()
+{
+    // the frames still to decode: after the one decoded last, or the whole
+    // buffer when it is still to be passed
+    size_t from = 0;
+    if (!fresh_) {
+        from = buffer_.size() - (padded_ ? streamGuard : 0);
+        for (const Pending &p : frames_)
+            if (static_cast<int64_t>(p.position) > lastPosition_) {
+                from = p.position - base_;
+                break;
+            }
+    }
+    std::deque<Pending> pending;
+    for (const Pending &p : frames_)
+        if (p.position - base_ >= from)
+            pending.push_back(p);
+    const uint64_t next = pending.empty() ? nextNumber_ : pending.front().number;
+
+    // before them, the kept frames that the synthesis overlap (the frame
+    // before, whole) and the bit reservoir need
+    size_t first = kept_.size();
+    if (!kept_.empty() && kept_.back().number + 1 == next) {
+        first = kept_.size() - 1;
+        uint32_t held = 0;
+        const uint32_t reservoir = ReservoirBytes(First());
+        while (first > 0 && held < reservoir) {
+            --first;
+            held += MainData(kept_[first].bytes);
+        }
+    }
+    std::vector<uint8_t> buffer;
+    std::deque<Pending> frames;
+    std::vector<uint32_t> lengths;
+    for (size_t k = first; k < kept_.size(); ++k) {
+        const uint32_t length = static_cast<uint32_t>(kept_[k].bytes.size());
+        frames.push_back({static_cast<uint32_t>(buffer.size()), kept_[k].number, length});
+        lengths.push_back(length);
+        buffer.insert(buffer.end(), kept_[k].bytes.begin(), kept_[k].bytes.end());
+    }
+    const uint32_t shift = static_cast<uint32_t>(buffer.size());
+    for (Pending p : pending) {
+        p.position = p.position - base_ - static_cast<uint32_t>(from) + shift;
+        frames.push_back(p);
+        lengths.push_back(p.length);
+    }
+    buffer.insert(buffer.end(), buffer_.begin() + static_cast<long>(from), buffer_.end());
+    buffer_ = std::move(buffer);
+    frames_ = std::move(frames);
+    base_ = 0;
+    fresh_ = true;
+    lastPosition_ = -1;
+    skipBelow_ = std::max(skipBelow_, next);
+
+    // the library as this handle had it: the converter set to its rate by a
+    // probe, or restarted; then its equalizer
+    if (libraryRate != rate_) {
+        std::vector<uint8_t> frameBytes(buffer_.begin(), buffer_.end() - (padded_ ? streamGuard : 0));
+        if (!Probe(frameBytes, lengths))
+            return false;
+        libraryRate = rate_;
+    } else {
+        SeekStart();
+        SeekEnd();
+    }
+    Init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
+    owner = this;
+    restart_ = false;
+    return true;
+}
+
+HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
+{
+    for (;;) {
+        int32_t bytes = 0, position = static_cast<int32_t>(base_);
+        int32_t r;
+        if (fresh_) {
+            lengths_.clear();
+            uint32_t at = base_ + static_cast<uint32_t>(buffer_.size());
+            if (reader_.Read(buffer_, readChunk, lengths_) == 0) {
+                if (reader_.Starved())
+                    return Step::NeedInput;
+                if (padded_ || in_->Failed())
+                    return Step::End;
+                buffer_.insert(buffer_.end(), streamGuard, 0);
+                padded_ = true;
+            }
+            for (uint32_t length : lengths_) {
+                frames_.push_back({at, nextNumber_++, length});
+                at += length;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(libraryLock);
+            if ((owner != this || restart_) && !TakeOver())
+                return Step::NoAudio;
+            position = static_cast<int32_t>(base_);
+            r = DecompressAudio(fresh_ ? buffer_.data() : nullptr, static_cast<int32_t>(buffer_.size()), pcm_.data(),
+                                0, &bytes, &position);
+        }
+        fresh_ = false;
+        if (r != 0) {
+            // the next buffer begins at the reported position: the unused rest, then more
+            const uint32_t used = static_cast<uint32_t>(position) - base_;
+            buffer_.erase(buffer_.begin(), buffer_.begin() + std::min<size_t>(used, buffer_.size()));
+            base_ = static_cast<uint32_t>(position);
+            lastPosition_ = -1;
+            fresh_ = true;
+            continue;
+        }
+        const uint32_t pos = static_cast<uint32_t>(position);
+        lastPosition_ = position;
+        if (bytes <= 0)
+            continue;  // a damaged frame, dropped
+
+        // which frame it was, by its position
+        while (!frames_.empty() && static_cast<int32_t>(frames_.front().position - pos) < 0)
+            frames_.pop_front();
+        if (!frames_.empty() && frames_.front().position == pos) {
+            frame.number = frames_.front().number;
+            Keep(pos, frame.number, frames_.front().length);
+        } else {
+            ++frame.number;
+        }
+        if (frame.number < skipBelow_)
+            continue;  // decoded again for a takeover: its output went out before
+
+        // the frame's own format, from its header at the reported position
+        const size_t at = pos - base_;
+        FrameHeader h;
+        frame.header = at + 4 <= buffer_.size() && ParseFrameHeader(buffer_.data() + at, h) ? h : last_;
+        const int32_t channels = frame.header.Channels();
+        frame.formatChanged = frame.header.sampleRate != last_.sampleRate || channels != last_.Channels();
+        last_ = frame.header;
+
+        const uint8_t *p = pcm_.data();
+        const size_t count = static_cast<size_t>(bytes) / 2;  // samples, all channels
+        if (channels == channels_) {
+            frame.pcm.assign(p, p + bytes);
+        } else if (channels == 1) {
+            // a mono frame in a stereo output: the same sample on both sides
+            frame.pcm.resize(count * 4);
+            for (size_t i = 0; i < count; ++i) {
+                std::memcpy(&frame.pcm[4 * i], p + 2 * i, 2);
+                std::memcpy(&frame.pcm[4 * i + 2], p + 2 * i, 2);
+            }
+        } else {
+            // a stereo frame in a mono output: the mean of both sides, rounded down
+            frame.pcm.resize(count);
+            for (size_t i = 0; i < count / 2; ++i) {
+                const int32_t mean = (Sample(p + 4 * i) + Sample(p + 4 * i + 2)) >> 1;
+                frame.pcm[2 * i] = static_cast<uint8_t>(mean);
+                frame.pcm[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(mean) >> 8);
+            }
+        }
+        return Step::Frame;
+    }
+}

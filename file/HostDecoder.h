@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The host side of the calling protocol: finds the audio in an input, reads
+// its header frame, and decodes it frame by frame into PCM of one format.
+//
+// libvorlix keeps one decoder per process. Any number of HostDecoders share
+// it under one lock: the one that calls it after another did takes it over
+// (it restarts the decoder and decodes again, from bytes it keeps, the
+// frames before its position that the bit reservoir and the synthesis
+// overlap need), so that each decodes as it would alone.
+#ifndef VORLIX_FILE_HOSTDECODER_H
+#define VORLIX_FILE_HOSTDECODER_H
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "AudioReader.h"
+#include "Input.h"
+#include "format/FrameHeader.h"
+#include "format/FrameIndex.h"
+#include "format/HeaderFrame.h"
+#include "vorlix.h"
+
+/** One decoded frame in the output format: interleaved little-endian 16-bit
+ *  samples. */
+struct DecodedFrame {
+    std::vector<uint8_t> pcm;
+    uint64_t number = 0;         // audio frames before it in the stream (header frame not counted)
+    FrameHeader header;          // of the frame as coded
+    bool formatChanged = false;  // its rate or channels differ from the frame before
+};
+
+class HostDecoder {
+public:
+    enum class Status { Ok, NoAudio, ReadError, NeedInput };
+    enum class Step { Frame, End, NeedInput, NoAudio };
+
+    HostDecoder() = default;
+    HostDecoder(const HostDecoder &) = delete;
+    HostDecoder &operator=(const HostDecoder &) = delete;
+    ~HostDecoder();
+
+    /** Finds the stream and reads its header frame; the output is at rate
+     *  (0: the first frame's rate, so that every frame comes out at that
+     *  rate) with the first frame's channels, or two with stereo. Does not
+     *  touch the decoder. NeedInput: pushed bytes are awaited; call again. */
+    Status Open(Input &in, int32_t rate, bool stereo = false);
+
+    /** The output, before Start: rate 0 for the first frame's; stereo
+     *  makes a mono stream stereo. */
+    void SetOutput(int32_t rate, bool stereo)
+    {
+        rate_ = rate != 0 ? rate : First().sampleRate;
+        channels_ = stereo ? 2 : First().Channels();
+    }
+
+    const FrameHeader &First() const { return reader_.First(); }
+    /** The first audio frame's header: after the header frame, if any. */
+    const FrameHeader &AudioFirst() const { return audioFirst_; }
+    const HeaderFrame &Header() const { return header_; }
+    int32_t Rate() const { return rate_; }          // of the output
+    int32_t Channels() const { return channels_; }  // of the output
+    AudioReader &Reader() { return reader_; }
+    /** Offset of the first audio frame, after any header frame. */
+    int64_t AudioStart() const { return audioStart_; }
+
+    /** Notes every audio frame from the first to the end (a seekable input;
+     *  the reader then stands at the end). */
+    void Scan(FrameIndex &index);
+
+    /** Stands at the first audio frame, to decode with the equalizer as
+     *  given (bands: 11 dB values, or null). */
+    bool Start(bool eq, const int8_t *bands);
+
+    /** Changes the equalizer from the next frame on. */
+    void SetEqualizer(bool eq, const int8_t *bands);
+
+    /** Goes to where sample `sample` (per channel, at the stream's rate,
+     *  counted from the first audio frame) decodes as in a decode from the
+     *  start: enough frames before its frame for the bit reservoir and the
+     *  synthesis overlap to be whole (from a scan). The frames before it
+     *  still come out; their numbers say so. */
+    bool SeekToSample(const FrameIndex &index, uint64_t sample);
+
+    /** Decodes the next frame with output: Frame, End of the stream,
+     *  NeedInput (pushed bytes are awaited), or NoAudio (no frame of the
+     *  stream decodes). */
+    Step Next(DecodedFrame &frame);
+
+    /** Audio frames read so far (whole frames, counted from the first audio
+     *  frame, seeks included): at the end, the stream's length in frames. */
+    uint64_t FramesRead() const { return nextNumber_; }
+
+    /** At the end of the stream: whether the encoder's padding is there to
+     *  be trimmed. A stream cut short of the frame count of its header frame
+     *  has lost it, and keeps all its audio. */
+    bool ReachedEnd() const { return !header_.CountBelievable() || nextNumber_ >= header_.frames; }
+
+private:
+    struct Pending {  // a frame in the buffer handed to the library
+        uint32_t position;
+        uint64_t number;
+        uint32_t length;
+    };
+    struct Kept {  // a frame decoded lately, for a takeover
+        uint64_t number;
+        std::vector<uint8_t> bytes;
+    };
+
+    void Restart(uint64_t number);
+    /** Makes the library this handle's again; under the lock. */
+    bool TakeOver();
+    bool Probe(const std::vector<uint8_t> &bytes, const std::vector<uint32_t> &lengths);
+    void Keep(uint32_t position, uint64_t number, uint32_t length);
+
+    Input *in_ = nullptr;
+    AudioReader reader_;
+    HeaderFrame header_;
+    FrameHeader audioFirst_;
+    int64_t audioStart_ = 0;
+    int32_t rate_ = 0, channels_ = 0;
+    bool eq_ = false;
+    int8_t bands_[11] = {};
+    bool restart_ = true;  // the next call restarts the decoder
+    // the protocol: the buffer handed over last, and the stream position of its first byte
+    std::vector<uint8_t> buffer_;
+    uint32_t base_ = 0;
+    bool fresh_ = true;     // the next call passes a new buffer
+    bool padded_ = false;   // the zero bytes after the end are in
+    std::deque<Pending> frames_;
+    uint64_t nextNumber_ = 0;  // of the next frame read
+    uint64_t skipBelow_ = 0;   // frames decoded again after a takeover: no output
+    int64_t lastPosition_ = -1;  // of the frame decoded last in this buffer
+    std::deque<Kept> kept_;
+    std::vector<uint32_t> lengths_;
+    FrameHeader last_;  // of the frame decoded last
+    std::vector<uint8_t> pcm_ = std::vector<uint8_t>(VORLIX_MAX_OUTPUT_BYTES);
+};
+
+#endif

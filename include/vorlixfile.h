@@ -1,0 +1,228 @@
+/* SPDX-License-Identifier: GPL-2.0-or-later */
+/*
+ * libvorlixfile: MP3 files in a few calls, on top of libvorlix.
+ *
+ * A handle opens a file, a descriptor, a memory block, the host's callbacks
+ * or bytes pushed in as they come; it finds the audio among the tags and
+ * junk around it, describes the stream (format, exact length, encoder,
+ * gapless trims, tags, ReplayGain, front cover) and reads interleaved 16-bit
+ * samples with the encoder's delay and padding trimmed, seeking to the
+ * sample where the source can seek.
+ *
+ *   VorlixFile *f = vf_open_file("song.mp3", &error);
+ *   VorlixFileInfo info;
+ *   vf_info(f, &info);
+ *   int16_t pcm[4096 * 2];
+ *   int n;
+ *   while ((n = vf_read(f, pcm, 4096)) > 0)
+ *       play(pcm, n * vf_channels(f));  // n samples per channel
+ *   vf_free(f);
+ *
+ * Units: samples are counted per channel ("sample" 10 of a stereo stream is
+ * the pair of values 20 and 21), at the handle's output rate, from the first
+ * sample after the start trim.
+ *
+ * Any number of handles may be open at once, and used from any threads (one
+ * handle from one thread at a time). libvorlix decodes one stream at a time
+ * per process; a handle that reads while the decoder last served another
+ * handle takes it over: it restarts the decoder and decodes again the few
+ * frames before its position that the bit reservoir and the synthesis need.
+ * Its output then equals its decode on its own within 1 LSB: the output
+ * stage's error feedback, and with the equalizer on its gain reduction after
+ * clipping, start afresh at a takeover. Handles that only describe never
+ * touch the decoder. Do not call libvorlix's own functions while handles
+ * read.
+ *
+ * Errors are negative VF_E... codes; vf_strerror() names them.
+ */
+#ifndef VORLIXFILE_H
+#define VORLIXFILE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define VORLIXFILE_API
+#else
+#  define VORLIXFILE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Result codes: 0 or a count on success, these on failure. */
+enum {
+    VF_EREAD = -1,      /**< the source failed to read (or seek while reading) */
+    VF_EFAULT = -2,     /**< out of memory, or an internal inconsistency */
+    VF_EINVAL = -3,     /**< a null handle or pointer, or a value out of range */
+    VF_ENOTAUDIO = -4,  /**< no MPEG audio in the input (tags aside) */
+    VF_ENOSEEK = -5,    /**< the source cannot seek (a stream or push mode) */
+    VF_EBADPOS = -6,    /**< a position past the end of the stream */
+    VF_EOPEN = -7,      /**< the file cannot be opened (errno says why) */
+    VF_ENEEDMORE = -8,  /**< push mode: feed more bytes (or vf_feed_end) */
+    VF_ELATE = -9       /**< only before the first read: the output format */
+};
+
+/** A short English text for a result code. */
+VORLIXFILE_API const char *vf_strerror(int error);
+
+typedef struct VorlixFile VorlixFile;
+
+/** The host's source: read is required; seek and tell make it seekable. */
+typedef struct VorlixFileCallbacks {
+    /** Up to n bytes into buffer: returns how many, 0 at the end, < 0 on a
+     *  failure. May return fewer than n before the end. */
+    long (*read)(void *source, unsigned char *buffer, size_t n);
+    /** To offset bytes from whence (SEEK_SET, SEEK_CUR, SEEK_END): 0 on
+     *  success, nonzero on failure. NULL for a stream. */
+    int (*seek)(void *source, int64_t offset, int whence);
+    /** The current offset, or < 0 on failure. NULL for a stream. */
+    int64_t (*tell)(void *source);
+    /** Called by vf_free; NULL when the host closes the source itself. */
+    int (*close)(void *source);
+} VorlixFileCallbacks;
+
+/* Opening. Each returns a handle, or NULL with *error (when error is not
+ * NULL) set to a VF_E... code. The handle reads the input's start to find
+ * the audio and its header frame, and reads the tags; a seekable source is
+ * also scanned frame by frame for its exact length (header parsing only). */
+
+/** A file by path; "-" is standard input (a stream). An input that holds
+ *  tags but no audio opens for its tags (vf_info then says VF_ENOTAUDIO);
+ *  one with neither fails with VF_ENOTAUDIO. */
+VORLIXFILE_API VorlixFile *vf_open_file(const char *path, int *error);
+/** An open descriptor, read from its current offset when it cannot seek and
+ *  from offset 0 when it can; vf_free does not close it. */
+VORLIXFILE_API VorlixFile *vf_open_fd(int fd, int *error);
+/** size bytes at data, not copied: keep them in place until vf_free. */
+VORLIXFILE_API VorlixFile *vf_open_memory(const unsigned char *data, size_t size, int *error);
+/** The host's callbacks on source. Without seek or tell the source is a
+ *  stream: everything works but seeking, and the length comes from the
+ *  header frame or is unknown. */
+VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallbacks *callbacks, int *error);
+/** Push mode: a handle fed by vf_feed. It describes the stream and reads
+ *  once enough bytes have come; until then vf_info and vf_read return
+ *  VF_ENEEDMORE. Never fails but for memory. */
+VORLIXFILE_API VorlixFile *vf_open_push(int *error);
+/** Push mode: hands the handle n more bytes (copied). 0, or VF_EINVAL. */
+VORLIXFILE_API int vf_feed(VorlixFile *f, const unsigned char *data, size_t n);
+/** Push mode: no more bytes follow, so that the last frame comes out. */
+VORLIXFILE_API int vf_feed_end(VorlixFile *f);
+
+/** Closes the handle and frees everything it holds; NULL is harmless. */
+VORLIXFILE_API void vf_free(VorlixFile *f);
+
+/* Description. */
+
+enum { VF_MODE_STEREO, VF_MODE_JOINT, VF_MODE_DUAL, VF_MODE_MONO };
+enum { VF_BITRATE_UNKNOWN, VF_BITRATE_CBR, VF_BITRATE_ABR, VF_BITRATE_VBR };
+enum { VF_HEADER_NONE, VF_HEADER_XING, VF_HEADER_INFO, VF_HEADER_VBRI };
+
+typedef struct VorlixFileInfo {
+    int version;          /**< 10 MPEG-1, 20 MPEG-2, 25 MPEG-2.5 */
+    int layer;            /**< 1, 2 or 3 */
+    int rate;             /**< Hz: the stream's, as coded */
+    int channels;         /**< 1 or 2: the first frame's */
+    int mode;             /**< VF_MODE_... of the first audio frame */
+    int bitrate_mode;     /**< VF_BITRATE_... */
+    int bitrate;          /**< bits per second; the average for ABR and VBR */
+    int64_t frames;       /**< audio frames (header frame not counted); -1 unknown */
+    int64_t samples;      /**< per channel at the stream's rate after the trims; -1 unknown */
+    char encoder[16];     /**< "LAME3.100", "Lavc60.31", ... or "" */
+    int delay, padding;   /**< the encoder's, in samples; -1 unknown */
+    int trim_start, trim_end; /**< samples trimmed at the stream's rate (0 without gapless) */
+    int header;           /**< VF_HEADER_...: the header frame's kind */
+    int gapless_source;   /**< where delay and padding come from: 0 none, 1 LAME's extension */
+    int64_t audio_offset; /**< byte offset of the first frame (the header frame, if any) */
+} VorlixFileInfo;
+
+/** Fills *info. 0, VF_EINVAL, VF_ENEEDMORE (push mode, not yet open), or
+ *  VF_ENOTAUDIO (an input of tags alone: it opens for its tags). */
+VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info);
+
+/** Tags as UTF-8 key/value pairs under the names players use: TITLE,
+ *  ARTIST, ALBUM, ALBUMARTIST, DATE, TRACKNUMBER, DISCNUMBER, GENRE,
+ *  COMMENT, COMPOSER, ... (from ID3v2, APEv2 and ID3v1; several values of
+ *  one field joined by " / "). vf_tag_count is the number of pairs; key and
+ *  value of pair i stay valid until vf_free. vf_tag gives the value of a key
+ *  (ASCII, any case), or NULL. */
+VORLIXFILE_API int vf_tag_count(VorlixFile *f);
+VORLIXFILE_API const char *vf_tag_key(VorlixFile *f, int i);
+VORLIXFILE_API const char *vf_tag_value(VorlixFile *f, int i);
+VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key);
+
+/** ReplayGain: gains in dB, peaks as linear full scale; 0 for the "has"
+ *  flags when absent. From ID3v2 TXXX, APEv2 or LAME's extension, in that
+ *  order of preference. */
+typedef struct VorlixFileReplayGain {
+    int has_track, has_album;
+    double track_gain, track_peak, album_gain, album_peak;
+} VorlixFileReplayGain;
+VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain);
+
+/** The front cover (or else the first picture) of the ID3v2 tag: its MIME
+ *  type and bytes, valid until vf_free. 0, or VF_ENOTAUDIO when there is none. */
+VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned char **data, size_t *size);
+
+/* Output and options. */
+
+/** The output: 0 for the first frame's rate, or one of the nine MPEG rates
+ *  (the library's converter); stereo nonzero makes a mono stream stereo.
+ *  Only before the first read or seek (VF_ELATE after). */
+VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo);
+/** Output rate and channels (after vf_set_output). */
+VORLIXFILE_API int vf_rate(VorlixFile *f);
+VORLIXFILE_API int vf_channels(VorlixFile *f);
+/** Gapless trims on (the default) or off; only before the first read. */
+VORLIXFILE_API int vf_set_gapless(VorlixFile *f, int on);
+/** The equalizer: 11 signed dB values (ten bands low to high, then a preamp
+ *  added to each), or NULL to switch it off. May change between reads. */
+VORLIXFILE_API int vf_set_equalizer(VorlixFile *f, const int8_t *bands);
+
+enum { VF_REPLAYGAIN_OFF, VF_REPLAYGAIN_TRACK, VF_REPLAYGAIN_ALBUM };
+/** ReplayGain through the library's preamp: the gain (and extra_db) rounded
+ *  to the nearest whole dB, halves away from zero, added to the preamp, so
+ *  that the gain reduction after clipping guards the peaks (the equalizer
+ *  stays on, flat unless set). Album falls back to track and track to album. */
+VORLIXFILE_API int vf_set_replaygain(VorlixFile *f, int mode, int extra_db);
+
+/* Reading and seeking. */
+
+/** Reads up to samples samples per channel into pcm (room for samples ×
+ *  vf_channels values). Returns how many per channel (fewer only at the end
+ *  or, in push mode, when the bytes run out), 0 at the end, or a VF_E...
+ *  code; VF_ENEEDMORE in push mode asks for more bytes. */
+VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples);
+
+/** Goes to a sample, exactly: the next read starts there. 0, VF_ENOSEEK on
+ *  a stream, VF_EBADPOS past the end. */
+VORLIXFILE_API int vf_seek(VorlixFile *f, int64_t sample);
+/** The sample the next read starts with. */
+VORLIXFILE_API int64_t vf_tell(VorlixFile *f);
+/** Samples per channel at the output rate after the trims, or -1 unknown. */
+VORLIXFILE_API int64_t vf_length(VorlixFile *f);
+
+/** Called for each frame whose rate or channels differ from the frame
+ *  before: at the output sample where it starts, with its own format. The
+ *  output stays the first frame's (converted, mixed or doubled). */
+typedef void (*VorlixFileFormatCallback)(void *user, int64_t sample, int rate, int channels);
+VORLIXFILE_API int vf_set_format_callback(VorlixFile *f, VorlixFileFormatCallback callback, void *user);
+
+/** A stream (no seek) whose header frame gives no length: reads it to its
+ *  end, counting its frames, so that vf_info and vf_length give the exact
+ *  length. The handle then only describes (reads return 0). 0, VF_ELATE
+ *  after reading began; nothing to do on a seekable input. */
+VORLIXFILE_API int vf_scan_stream(VorlixFile *f);
+
+/** Describes the start of an input without a handle and without touching
+ *  the decoder: 0 and *info when the size bytes at data (all there is, as
+ *  far as the test knows) hold MPEG audio after any tags, VF_ENOTAUDIO when
+ *  they do not. The length fields come from the header frame. */
+VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

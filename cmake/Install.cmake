@@ -1,10 +1,16 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Installation: the library with its soname links and header, pkg-config and
+# Installation: the libraries with their soname links and headers, pkg-config and
 # CMake package files (both relocatable), the host and its man page.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS vorlix EXPORT VorlixTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# the file library, Vorlix::File in the same package
+# (it finds libvorlix beside it wherever the prefix is)
+set_target_properties(vorlixfile PROPERTIES EXPORT_NAME File INSTALL_RPATH "$ORIGIN")
+install(TARGETS vorlixfile EXPORT VorlixTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT VorlixTargets NAMESPACE Vorlix::
@@ -21,7 +27,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VorlixConfig.cmake
 
 file(RELATIVE_PATH VORLIX_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vorlix.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vorlix.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vorlix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/vorlixfile.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vorlixfile.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vorlix.pc ${CMAKE_CURRENT_BINARY_DIR}/vorlixfile.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 if(TARGET vorlix-decode)
   install(TARGETS vorlix-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

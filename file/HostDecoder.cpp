@@ -36,11 +36,21 @@ uint32_t MainData(const std::vector<uint8_t> &frame)
 
 } // namespace
 
-HostDecoder::~HostDecoder()
+void ForgetDecoderUse()
 {
     std::lock_guard<std::mutex> lock(libraryLock);
-    if (owner == this)
+    owner = nullptr;
+    libraryRate = 0;
+}
+
+HostDecoder::~HostDecoder()
+{
+    // the last user closes the decoder, releasing its memory
+    std::lock_guard<std::mutex> lock(libraryLock);
+    if (owner == this) {
+        Exit();
         owner = nullptr;
+    }
 }
 
 HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate, bool stereo)
@@ -153,8 +163,12 @@ void HostDecoder::Keep(uint32_t position, uint64_t number, uint32_t length)
     const size_t at = position - base_;
     if (at + length > buffer_.size())
         return;
-    if (!kept_.empty() && kept_.back().number + 1 != number)
-        kept_.clear();  // only an unbroken run is of use
+    if (!kept_.empty()) {
+        if (number >= kept_.front().number && number <= kept_.back().number)
+            return;  // decoded again after a takeover: kept already
+        if (number != kept_.back().number + 1)
+            kept_.clear();  // only an unbroken run is of use
+    }
     kept_.push_back({number, std::vector<uint8_t>(buffer_.begin() + static_cast<long>(at),
                                                   buffer_.begin() + static_cast<long>(at + length))});
     if (kept_.size() > keptFrames)
@@ -169,33 +183,40 @@ bool HostDecoder::TakeOver()
     if (!fresh_) {
         from = buffer_.size() - (padded_ ? streamGuard : 0);
         for (const Pending &p : frames_)
-            if (static_cast<int64_t>(p.position) > lastPosition_) {
+            if (static_cast<int64_t>(p.position) > lastPosition_ && p.position >= base_) {
                 from = p.position - base_;
                 break;
             }
     }
     std::deque<Pending> pending;
     for (const Pending &p : frames_)
-        if (p.position - base_ >= from)
+        if (int64_t{p.position} >= int64_t{base_} + static_cast<int64_t>(from))
             pending.push_back(p);
     const uint64_t next = pending.empty() ? nextNumber_ : pending.front().number;
 
     // before them, the kept frames that the synthesis overlap (the frame
     // before, whole) and the bit reservoir need
-    size_t first = kept_.size();
-    if (!kept_.empty() && kept_.back().number + 1 == next) {
-        first = kept_.size() - 1;
+    // (a takeover in the middle of another one's preroll starts from a frame
+    // before the kept ones' last: the run ends at the frame before `next`)
+    size_t first = 0, end = 0;
+    if (!kept_.empty() && next > kept_.front().number && next - 1 <= kept_.back().number) {
+        end = static_cast<size_t>(next - kept_.front().number);
+        first = end - 1;
         uint32_t held = 0;
         const uint32_t reservoir = ReservoirBytes(First());
         while (first > 0 && held < reservoir) {
             --first;
             held += MainData(kept_[first].bytes);
         }
+        // and one more: the first frame of a restart lacks its own main
+        // data and decodes to nothing useful, so it only feeds the reservoir
+        if (first > 0)
+            --first;
     }
     std::vector<uint8_t> buffer;
     std::deque<Pending> frames;
     std::vector<uint32_t> lengths;
-    for (size_t k = first; k < kept_.size(); ++k) {
+    for (size_t k = first; k < end; ++k) {
         const uint32_t length = static_cast<uint32_t>(kept_[k].bytes.size());
         frames.push_back({static_cast<uint32_t>(buffer.size()), kept_[k].number, length});
         lengths.push_back(length);

@@ -137,4 +137,9 @@ private:
     std::vector<uint8_t> pcm_ = std::vector<uint8_t>(VORLIX_MAX_OUTPUT_BYTES);
 };
 
+/** Forgets who used the library last and what its converter was set to:
+ *  for a process that put the library back to its state at load behind the
+ *  handles' back (the tests do). */
+void ForgetDecoderUse();
+
 #endif

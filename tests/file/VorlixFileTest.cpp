@@ -1,0 +1,441 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// libvorlixfile through its public header: every way of opening gives what
+// vorlix-decode writes, seeks land on the sample, several handles (and
+// threads) decode as each would alone, and bad sources end cleanly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+#include "HostDecoder.h"
+#include "TestSupport.h"
+#include "cli/HostSupport.h"
+#include "vorlixfile.h"
+
+namespace {
+
+const std::string host = VORLIX_DECODE;
+const std::string data = VORLIX_TEST_DATA;
+
+using File = std::unique_ptr<VorlixFile, decltype(&vf_free)>;
+
+const char *const fixtures[] = {
+    "mpeg1-44100-stereo.mp3", "mpeg1-44100-mono.mp3", "mpeg1-32000-stereo.mp3", "mpeg1-48000-stereo.mp3",
+    "mpeg2-16000-stereo.mp3", "mpeg2-22050-mono.mp3", "mpeg2-24000-stereo.mp3", "mpeg25-8000-mono.mp3",
+    "mpeg25-11025-stereo.mp3", "mpeg25-12000-mono.mp3", "crc-44100-stereo.mp3", "damaged-frame.mp3",
+    "garbage-between-frames.mp3", "loud-clipping.mp3", "tag-picture.mp3", "tag-between.mp3",
+    "tag-ape-footer.mp3", "tag-v1.mp3", "tag-v24.mp3", "riff-mpeg2-22050-mono.wav"};
+
+// Everything a handle reads, in reads of `chunk` samples (or, with sizes,
+// of random sizes); little-endian bytes as vorlix-decode writes them.
+Bytes ReadAll(VorlixFile *f, std::mt19937 *sizes = nullptr, int chunk = 4096)
+{
+    Bytes out;
+    std::vector<int16_t> pcm(static_cast<size_t>(6913) * 2);
+    for (;;) {
+        const int want = sizes != nullptr ? static_cast<int>((*sizes)() % 6913) : chunk;
+        const int n = vf_read(f, pcm.data(), want);
+        if (n < 0 || (n == 0 && want > 0))
+            break;
+        for (int i = 0; i < n * vf_channels(f); ++i) {
+            out.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
+            out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
+        }
+    }
+    return out;
+}
+
+class FileLibrary : public HostFixture {
+protected:
+    void SetUp() override
+    {
+        HostFixture::SetUp();
+        Fresh();
+    }
+    // the library as at load: each decode then starts as in a process of its own
+    static void Fresh()
+    {
+        ResetDecoder();
+        ForgetDecoderUse();
+    }
+    Bytes Program(const std::string &path, const std::string &options = "")
+    {
+        EXPECT_EQ(Shell(host + " -q --raw " + options + " " + path + " -o " + dir + "/out.pcm"), 0) << path;
+        return ReadFile(dir + "/out.pcm");
+    }
+    static Bytes Solo(const std::string &path)
+    {
+        Fresh();
+        File f(vf_open_file(path.c_str(), nullptr), vf_free);
+        EXPECT_NE(f, nullptr) << path;
+        return f ? ReadAll(f.get()) : Bytes{};
+    }
+};
+
+struct Memory {
+    const Bytes *bytes;
+    size_t at = 0;
+    size_t failAt = SIZE_MAX;  // a read at or past this offset fails
+    size_t most = SIZE_MAX;    // bytes per read at the most
+};
+
+long MemoryRead(void *source, unsigned char *buffer, size_t n)
+{
+    auto *m = static_cast<Memory *>(source);
+    if (m->at >= m->failAt)
+        return -1;
+    const size_t take = std::min({n, m->bytes->size() - m->at, m->most, m->failAt - m->at});
+    std::copy(m->bytes->begin() + static_cast<long>(m->at), m->bytes->begin() + static_cast<long>(m->at + take), buffer);
+    m->at += take;
+    return static_cast<long>(take);
+}
+
+int MemorySeek(void *source, int64_t offset, int whence)
+{
+    auto *m = static_cast<Memory *>(source);
+    const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(m->at)
+                                                                     : static_cast<int64_t>(m->bytes->size());
+    if (base + offset < 0 || base + offset > static_cast<int64_t>(m->bytes->size()))
+        return -1;
+    m->at = static_cast<size_t>(base + offset);
+    return 0;
+}
+
+int64_t MemoryTell(void *source)
+{
+    return static_cast<int64_t>(static_cast<Memory *>(source)->at);
+}
+
+// Push mode: feeds of random sizes from 1 to 65,536 bytes, reads between.
+Bytes Pushed(const Bytes &file, std::mt19937 &random)
+{
+    File f(vf_open_push(nullptr), vf_free);
+    Bytes out;
+    std::vector<int16_t> pcm(4096 * 2);
+    size_t at = 0;
+    for (;;) {
+        const int n = vf_read(f.get(), pcm.data(), 4096);
+        if (n > 0) {
+            for (int i = 0; i < n * vf_channels(f.get()); ++i) {
+                out.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
+                out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
+            }
+            continue;
+        }
+        if (n != VF_ENEEDMORE)
+            break;
+        if (at == file.size()) {
+            vf_feed_end(f.get());
+            continue;
+        }
+        const size_t take = std::min<size_t>(1 + random() % 65536, file.size() - at);
+        EXPECT_EQ(vf_feed(f.get(), file.data() + at, take), 0);
+        at += take;
+    }
+    return out;
+}
+
+TEST_F(FileLibrary, EveryWayOfOpeningGivesWhatVorlixDecodeWrites)
+{
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
+    std::mt19937 random(seed);
+    for (const char *name : fixtures) {
+        SCOPED_TRACE(name);
+        const std::string path = data + "/" + name;
+        const Bytes expected = Program(path);
+        const Bytes file = ReadFixture(name);
+        ASSERT_FALSE(expected.empty());
+
+        EXPECT_EQ(Solo(path), expected) << "path";
+        Fresh();
+        const int fd = open(path.c_str(), O_RDONLY);
+        {
+            File f(vf_open_fd(fd, nullptr), vf_free);
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(ReadAll(f.get(), &random), expected) << "descriptor, reads of random sizes";
+        }
+        close(fd);
+        Fresh();
+        {
+            File f(vf_open_memory(file.data(), file.size(), nullptr), vf_free);
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(ReadAll(f.get(), nullptr, 1), expected) << "memory, a sample at a time";
+        }
+        Fresh();
+        {
+            Memory m{&file};
+            m.most = 1 + random() % 5000;
+            const VorlixFileCallbacks stream = {MemoryRead, nullptr, nullptr, nullptr};
+            File f(vf_open_callbacks(&m, &stream, nullptr), vf_free);
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(ReadAll(f.get()), expected) << "callbacks without seek, short reads";
+            EXPECT_EQ(vf_seek(f.get(), 0), VF_ENOSEEK);
+        }
+        Fresh();
+        EXPECT_EQ(Pushed(file, random), expected) << "push mode";
+    }
+}
+
+TEST_F(FileLibrary, SeeksLandOnTheSample)
+{
+    for (const char *name : {"mpeg1-44100-stereo.mp3", "mpeg2-22050-mono.mp3", "mpeg25-8000-mono.mp3",
+                             "tag-between.mp3", "crc-44100-stereo.mp3"}) {
+        SCOPED_TRACE(name);
+        const std::string path = data + "/" + name;
+        const Bytes full = Solo(path);
+        Fresh();
+        File f(vf_open_file(path.c_str(), nullptr), vf_free);
+        ASSERT_NE(f, nullptr);
+        const int64_t length = vf_length(f.get());
+        const size_t frameBytes = 2 * static_cast<size_t>(vf_channels(f.get()));
+        ASSERT_EQ(static_cast<size_t>(length) * frameBytes, full.size());
+        VorlixFileInfo info;
+        ASSERT_EQ(vf_info(f.get(), &info), 0);
+        const int64_t perFrame = info.layer == 3 && info.version != 10 ? 576 : 1152;
+        std::vector<int64_t> targets = {0, length - 1, length};
+        for (int64_t at = 0; at < length; at += 7 * perFrame)
+            for (const int64_t d : {-1, 0, 1})
+                if (at + d >= 0 && at + d < length)
+                    targets.push_back(at + d - static_cast<int64_t>(info.trim_start) % perFrame);
+        for (const int64_t target : targets) {
+            if (target < 0)
+                continue;
+            SCOPED_TRACE(target);
+            ASSERT_EQ(vf_seek(f.get(), target), 0);
+            EXPECT_EQ(vf_tell(f.get()), target);
+            std::vector<int16_t> pcm(2000 * 2);
+            const int n = vf_read(f.get(), pcm.data(), 2000);
+            ASSERT_EQ(n, static_cast<int>(std::min<int64_t>(2000, length - target)));
+            EXPECT_EQ(vf_tell(f.get()), target + n);
+            Bytes got;
+            for (int i = 0; i < n * vf_channels(f.get()); ++i) {
+                got.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
+                got.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
+            }
+            const size_t from = static_cast<size_t>(target) * frameBytes;
+            EXPECT_LE(MaxDifference(got, Bytes(full.begin() + static_cast<long>(from),
+                                               full.begin() + static_cast<long>(from + got.size()))), 1);
+        }
+        EXPECT_EQ(vf_seek(f.get(), length + 1), VF_EBADPOS);
+    }
+}
+
+// Files of other formats read in turns of random sizes, by one thread or
+// two: each comes out as it does alone, within the 1 LSB of the error
+// feedback that a takeover starts afresh, and exactly as long.
+void Interleaved(const std::vector<std::string> &paths, const std::vector<bool> &eq, std::vector<Bytes> &out,
+                 uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<File> files;
+    const int8_t bass[11] = {6, 5, 4, 2, 0, 0, 0, 0, 0, 0, -4};
+    for (size_t i = 0; i < paths.size(); ++i) {
+        files.emplace_back(vf_open_file(paths[i].c_str(), nullptr), vf_free);
+        ASSERT_NE(files.back(), nullptr);
+        if (eq[i])
+            vf_set_equalizer(files.back().get(), bass);
+    }
+    out.assign(paths.size(), Bytes{});
+    std::vector<bool> done(paths.size(), false);
+    std::vector<int16_t> pcm(3000 * 2);
+    while (std::find(done.begin(), done.end(), false) != done.end()) {
+        const size_t i = random() % paths.size();
+        if (done[i])
+            continue;
+        const int n = vf_read(files[i].get(), pcm.data(), static_cast<int>(1 + random() % 3000));
+        if (n <= 0) {
+            done[i] = true;
+            continue;
+        }
+        for (int k = 0; k < n * vf_channels(files[i].get()); ++k) {
+            out[i].push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(k)] & 0xff));
+            out[i].push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(k)]) >> 8) & 0xff));
+        }
+    }
+}
+
+TEST_F(FileLibrary, SeveralHandlesAndThreadsDecodeAsEachAlone)
+{
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
+    const std::vector<std::string> paths = {data + "/mpeg1-44100-stereo.mp3", data + "/mpeg2-22050-mono.mp3",
+                                            data + "/mpeg1-48000-stereo.mp3", data + "/loud-clipping.mp3",
+                                            data + "/mpeg25-8000-mono.mp3"};
+    const std::vector<bool> eq = {false, false, false, true, false};
+    std::vector<Bytes> solo;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (eq[i]) {
+            // the equalizer's gain reduction after clipping starts afresh at
+            // each takeover: the loud file is compared with the program's
+            // decode for its length and with its plain decode otherwise
+            solo.push_back(Program(paths[i], "--eq-preset bass"));
+        } else {
+            solo.push_back(Solo(paths[i]));
+        }
+    }
+    for (const size_t count : {size_t{2}, size_t{5}}) {
+        SCOPED_TRACE(count);
+        Fresh();
+        std::vector<Bytes> out;
+        Interleaved({paths.begin(), paths.begin() + static_cast<long>(count)}, {eq.begin(), eq.begin() + static_cast<long>(count)}, out, seed);
+        for (size_t i = 0; i < count; ++i) {
+            SCOPED_TRACE(paths[i]);
+            ASSERT_EQ(out[i].size(), solo[i].size());
+            if (!eq[i]) {
+                EXPECT_LE(MaxDifference(out[i], solo[i]), 1);
+            }
+        }
+    }
+    // two threads, two handles each
+    Fresh();
+    std::vector<Bytes> a, b;
+    std::thread one([&] { Interleaved({paths[0], paths[1]}, {false, false}, a, seed); });
+    std::thread two([&] { Interleaved({paths[2], paths[4]}, {false, false}, b, seed + 1); });
+    one.join();
+    two.join();
+    EXPECT_LE(MaxDifference(a[0], solo[0]), 1);
+    EXPECT_LE(MaxDifference(a[1], solo[1]), 1);
+    EXPECT_LE(MaxDifference(b[0], solo[2]), 1);
+    EXPECT_LE(MaxDifference(b[1], solo[4]), 1);
+}
+
+TEST_F(FileLibrary, ADescribingHandleLeavesADecodeAsItIs)
+{
+    const std::string path = data + "/mpeg1-44100-stereo.mp3";
+    const Bytes expected = Solo(path);
+    Fresh();
+    File f(vf_open_file(path.c_str(), nullptr), vf_free);
+    std::vector<int16_t> pcm(1000 * 2);
+    Bytes got;
+    for (int round = 0;; ++round) {
+        if (round % 3 == 0) {
+            // open, describe, read tags, close: the decoder is not touched
+            File other(vf_open_file((data + "/mpeg2-22050-mono.mp3").c_str(), nullptr), vf_free);
+            VorlixFileInfo info;
+            ASSERT_EQ(vf_info(other.get(), &info), 0);
+            vf_tag(other.get(), "TITLE");
+        }
+        const int n = vf_read(f.get(), pcm.data(), 1000);
+        if (n <= 0)
+            break;
+        for (int i = 0; i < 2 * n; ++i) {
+            got.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
+            got.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
+        }
+    }
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(FileLibrary, DescribesTheStream)
+{
+    File f(vf_open_file((data + "/tag-v24.mp3").c_str(), nullptr), vf_free);
+    ASSERT_NE(f, nullptr);
+    VorlixFileInfo info;
+    ASSERT_EQ(vf_info(f.get(), &info), 0);
+    EXPECT_EQ(info.version, 10);
+    EXPECT_EQ(info.layer, 3);
+    EXPECT_EQ(info.rate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.header, VF_HEADER_INFO);
+    EXPECT_EQ(info.bitrate_mode, VF_BITRATE_CBR);
+    EXPECT_STREQ(info.encoder, "LAME3.100");
+    EXPECT_EQ(info.delay, 576);
+    EXPECT_EQ(info.trim_start, 576 + 529);
+    EXPECT_EQ(info.samples, info.frames * 1152 - info.delay - info.padding);
+    EXPECT_EQ(vf_length(f.get()), info.samples);
+    EXPECT_STREQ(vf_tag(f.get(), "title"), "Caf\xc3\xa9 \xd0\x96");
+    EXPECT_STREQ(vf_tag(f.get(), "ARTIST"), "First Artist / Second");
+    EXPECT_EQ(vf_tag(f.get(), "NO SUCH KEY"), nullptr);
+    ASSERT_GT(vf_tag_count(f.get()), 1);
+    EXPECT_STREQ(vf_tag_key(f.get(), 0), "TITLE");
+    EXPECT_EQ(vf_tag_key(f.get(), vf_tag_count(f.get())), nullptr);
+
+    // the picture of a tag, byte for byte
+    File p(vf_open_file((data + "/tag-picture.mp3").c_str(), nullptr), vf_free);
+    const char *mime = nullptr;
+    const unsigned char *bytes = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(vf_picture(p.get(), &mime, &bytes, &size), 0);
+    const Bytes file = ReadFixture("tag-picture.mp3");
+    ASSERT_GT(size, 1000u);
+    EXPECT_TRUE(std::search(file.begin(), file.end(), bytes, bytes + size) != file.end());
+    EXPECT_EQ(vf_picture(f.get(), &mime, &bytes, &size), VF_ENOTAUDIO);
+
+    // ReplayGain from TXXX, applied through the preamp in whole dB
+    Bytes tagged = Id3v2({{"TIT2", "Gain"}});
+    const std::string txxx = std::string("\0REPLAYGAIN_TRACK_GAIN\0-6.40 dB", 31);
+    Bytes frame = {'T', 'X', 'X', 'X', 0, 0, 0, static_cast<uint8_t>(txxx.size()), 0, 0};
+    frame.insert(frame.end(), txxx.begin(), txxx.end());
+    tagged.insert(tagged.begin() + 10, frame.begin(), frame.end());
+    const uint32_t body = static_cast<uint32_t>(tagged.size() - 10);
+    tagged[8] = static_cast<uint8_t>(body >> 7), tagged[9] = static_cast<uint8_t>(body & 0x7f);
+    const Bytes audio = ReadFixture("loud-clipping.mp3");
+    tagged.insert(tagged.end(), audio.begin(), audio.end());
+    File g(vf_open_memory(tagged.data(), tagged.size(), nullptr), vf_free);
+    ASSERT_NE(g, nullptr);
+    VorlixFileReplayGain gain;
+    ASSERT_EQ(vf_replaygain(g.get(), &gain), 0);
+    EXPECT_TRUE(gain.has_track);
+    EXPECT_DOUBLE_EQ(gain.track_gain, -6.4);
+    EXPECT_FALSE(gain.has_album);
+    ASSERT_EQ(vf_set_replaygain(g.get(), VF_REPLAYGAIN_TRACK, 0), 0);
+    const Bytes quieter = ReadAll(g.get());
+    WriteFile(dir + "/gain.mp3", tagged);
+    EXPECT_EQ(quieter, Program(dir + "/gain.mp3", "--eq 0,0,0,0,0,0,0,0,0,0,-6"));
+}
+
+TEST_F(FileLibrary, BadSourcesEndCleanly)
+{
+    const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");
+    // a read that fails part-way: the samples before it, then the error
+    for (const size_t failAt : {size_t{100}, size_t{5000}, file.size() / 2}) {
+        SCOPED_TRACE(failAt);
+        Fresh();
+        Memory m{&file};
+        m.failAt = failAt;
+        const VorlixFileCallbacks stream = {MemoryRead, nullptr, nullptr, nullptr};
+        File f(vf_open_callbacks(&m, &stream, nullptr), vf_free);
+        if (f == nullptr)
+            continue;  // failed while looking for the audio
+        std::vector<int16_t> pcm(4096 * 2);
+        int n;
+        while ((n = vf_read(f.get(), pcm.data(), 4096)) > 0) {
+        }
+        EXPECT_EQ(n, VF_EREAD);
+    }
+    // truncation at every 97th byte, as a file and as a seekable callback source
+    for (size_t cut = 0; cut < file.size(); cut += 97) {
+        const Bytes part(file.begin(), file.begin() + static_cast<long>(cut));
+        Memory m{&part};
+        const VorlixFileCallbacks seekable = {MemoryRead, MemorySeek, MemoryTell, nullptr};
+        int error = 0;
+        File f(vf_open_callbacks(&m, &seekable, &error), vf_free);
+        if (f == nullptr) {
+            EXPECT_EQ(error, VF_ENOTAUDIO) << cut;
+            continue;
+        }
+        std::vector<int16_t> pcm(4096 * 2);
+        int n;
+        while ((n = vf_read(f.get(), pcm.data(), 4096)) > 0) {
+        }
+        EXPECT_EQ(n, 0) << cut;
+    }
+    // arguments
+    int error = 0;
+    EXPECT_EQ(vf_open_file((dir + "/none.mp3").c_str(), &error), nullptr);
+    EXPECT_EQ(error, VF_EOPEN);
+    EXPECT_EQ(vf_open_callbacks(nullptr, nullptr, &error), nullptr);
+    EXPECT_EQ(error, VF_EINVAL);
+    EXPECT_EQ(vf_read(nullptr, nullptr, 1), VF_EINVAL);
+    EXPECT_STREQ(vf_strerror(VF_ENOSEEK), "the input cannot seek");
+    WriteFile(dir + "/text.mp3", Bytes(5000, 'x'));
+    EXPECT_EQ(vf_open_file((dir + "/text.mp3").c_str(), &error), nullptr);
+    EXPECT_EQ(error, VF_ENOTAUDIO);
+}
+
+} // namespace

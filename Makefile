@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 # the project's own builds treat warnings as errors; a user's build does not
 WERROR ?= -DVORLIX_WERROR=ON
 
-.PHONY: bench all bootstrap build check check-clang test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
+.PHONY: bench all bootstrap build check check-clang check-tsan test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
 
 all: build
 
@@ -39,6 +39,12 @@ check-clang:
 	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DVORLIX_NO_CLONES=ON $(WERROR) $(CMAKE_FLAGS)
 	cmake --build build-clang -j$(JOBS)
 	ctest --test-dir build-clang --output-on-failure -j$(JOBS)
+
+# the file library's tests (handles on several threads) under ThreadSanitizer
+check-tsan: bootstrap
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLIX_TSAN=ON $(WERROR) $(CMAKE_FLAGS)
+	cmake --build build-tsan -j$(JOBS) --target vorlix_tests vorlix-decode
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -R '^FileLibrary\.'
 
 demo: build
 	$(BUILD)/cli/vorlix-decode --info examples/sample.mp3
@@ -102,4 +108,4 @@ fixtures: bootstrap
 	scripts/make-fixtures
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-s390x build-clang build-sysroot-* build-deb obj-*
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-armhf build-arm64 build-s390x build-clang build-tsan build-sysroot-* build-deb obj-*

@@ -26,6 +26,7 @@
 #include "Input.h"
 #include "format/FrameIndex.h"
 #include "vorlix.h"
+#include "vorlixfile.h"
 
 namespace {
 
@@ -146,6 +147,39 @@ double ScanSeconds(const std::string &file, double &audioSeconds, size_t &frames
     return spent;
 }
 
+// Reads handles of libvorlixfile in turns of `chunk` samples per channel
+// until all end; the samples read in all.
+uint64_t ReadInTurns(std::vector<VorlixFile *> files, int chunk)
+{
+    std::vector<int16_t> pcm(static_cast<size_t>(chunk) * 2);
+    uint64_t total = 0;
+    while (!files.empty())
+        for (size_t i = 0; i < files.size();) {
+            const int n = vf_read(files[i], pcm.data(), chunk);
+            if (n <= 0) {
+                files.erase(files.begin() + static_cast<long>(i));
+                continue;
+            }
+            total += static_cast<uint64_t>(n);
+            ++i;
+        }
+    return total;
+}
+
+// CPU seconds of reading `count` handles of the stream in turns.
+double FileSeconds(const Bytes &stream, size_t count, int chunk)
+{
+    std::vector<VorlixFile *> files;
+    for (size_t i = 0; i < count; ++i)
+        files.push_back(vf_open_memory(stream.data(), stream.size() - 8, nullptr));
+    const double t = CpuSeconds();
+    ReadInTurns(files, chunk);
+    const double spent = CpuSeconds() - t;
+    for (VorlixFile *f : files)
+        vf_free(f);
+    return spent;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -233,6 +267,31 @@ int main(int argc, char **argv)
             std::printf("%-22s %-14s %10.1f %8.3f  %016llx\n", name.c_str(), list[m].name, seconds / l, l / b,
                         static_cast<unsigned long long>(s.hash[m + 1]));
         }
+    }
+
+    // libvorlixfile against the six calls (at the stream's own rate, as the
+    // file library asks), one handle and two that take turns
+    std::printf("\n%-22s %10s %10s %12s %12s\n", "stream", "six calls", "vf_read", "2 x 1 s", "takeover");
+    std::printf("%-22s %10s %10s %12s %12s\n", "", "(CPU)", "ratio", "ratio to 2x1", "in frames");
+    for (const Stream &s : streams) {
+        const Mode own{"own rate", s.rate, false};
+        std::vector<double> six, one, two, frames;
+        for (int run = 0; run < runs; ++run) {
+            double t = CpuSeconds();
+            Library(s.bytes, own, out, false);
+            six.push_back(CpuSeconds() - t);
+            one.push_back(FileSeconds(s.bytes, 1, 4096));
+            two.push_back(FileSeconds(s.bytes, 2, s.rate));  // a second each, in turns
+            frames.push_back(FileSeconds(s.bytes, 2, 1152));  // a takeover at every frame
+        }
+        const double m6 = Median(six), m1 = Median(one);
+        // a takeover's cost in frames of decoding: the extra time of reading
+        // by turns of a frame, over the takeovers, over a frame's time
+        const double samples = static_cast<double>(Baseline(s.bytes, out, false).samples);
+        const double frameTime = m1 / (samples / (s.rate >= 32000 ? 1152 : 576));
+        const double takeovers = 2.0 * samples / 1152;
+        std::printf("%-22s %10.3f %10.3f %12.3f %10.2f fr\n", s.name.c_str(), 1.0, m1 / m6, Median(two) / (2 * m1),
+                    (Median(frames) - 2 * m1) / takeovers / frameTime);
     }
 
     // the host's frame-header scan, the base of exact durations and seeking

@@ -2,6 +2,7 @@
 // The shared library exports exactly the names of its export list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <dlfcn.h>
 #include <fstream>
@@ -66,6 +67,42 @@ TEST(Exports, EveryListedNameIsThereAndNothingElse)
     std::set<std::string> expected = cNames;
     expected.insert({"_ZN7CVorlixC1Ev", "_ZN7CVorlixC2Ev", "_ZN7CVorlixaSERKS_"});
     EXPECT_EQ(defined, expected);
+}
+
+// libvorlixfile exports exactly the functions its header declares.
+TEST(Exports, TheFileLibraryExportsItsHeadersFunctions)
+{
+    std::ifstream header(VORLIXFILE_HEADER);
+    std::set<std::string> declared;
+    std::string line;
+    while (std::getline(header, line)) {
+        const size_t api = line.find("VORLIXFILE_API ");
+        const size_t name = line.find(" vf_"), open = line.find('(');
+        if (api != 0 || open == std::string::npos)
+            continue;
+        const size_t star = line.rfind('*', open);
+        const size_t from = std::max(name == std::string::npos ? 0 : name + 1, star == std::string::npos ? 0 : star + 1);
+        declared.insert(line.substr(from, open - from));
+    }
+    EXPECT_GT(declared.size(), 25u);
+    void *library = dlopen(VORLIXFILE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    for (const std::string &name : declared)
+        EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
+    EXPECT_EQ(dlsym(library, "ParseId3v2"), nullptr);
+    dlclose(library);
+    FILE *nm = popen("nm -D --defined-only " VORLIXFILE_LIBRARY, "r");
+    ASSERT_NE(nm, nullptr);
+    std::set<std::string> defined;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, nm)) {
+        std::string s(buffer);
+        s = s.substr(s.find_last_of(' ') + 1);
+        s.erase(s.find_last_not_of("\n") + 1);
+        defined.insert(s);
+    }
+    pclose(nm);
+    EXPECT_EQ(defined, declared);
 }
 
 } // namespace

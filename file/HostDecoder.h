@@ -54,6 +54,14 @@ public:
         channels_ = stereo ? 2 : First().Channels();
     }
 
+    /** Gapless information from elsewhere than the header frame (iTunes'
+     *  comment), in LAME's terms. */
+    void SetGapless(int32_t delay, int32_t padding)
+    {
+        header_.delay = delay;
+        header_.padding = padding;
+    }
+
     const FrameHeader &First() const { return reader_.First(); }
     /** The first audio frame's header: after the header frame, if any. */
     const FrameHeader &AudioFirst() const { return audioFirst_; }

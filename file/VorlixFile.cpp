@@ -31,6 +31,7 @@ struct VorlixFile {
     HostDecoder decoder;
     bool open = false;           // the stream is found and described
     bool described = false;      // open, or known to hold no stream
+    bool smpb = false;           // the gapless trims come from iTunes' comment
     int describeError = 0;
     int64_t retryAt = 0;         // push mode: bytes to have before looking again
 
@@ -79,6 +80,24 @@ void ListTags(VorlixFile *f)
         f->pairs.push_back(pair);
 }
 
+// iTunes' gapless comment: " 00000000 SSSSSSSS PPPPPPPP LLLLLLLLLLLLLLLL ...",
+// hexadecimal: the decoded samples to drop at the start (S), the padding,
+// and the samples that remain (L). In LAME's terms, which trim delay + 529
+// at the start and padding - 529 at the end: delay S - 529, padding
+// T - S - L + 529, T the samples of all frames.
+void ItunesGapless(VorlixFile *f, bool scanned)
+{
+    unsigned long long zero = 0, skip = 0, pad = 0, length = 0;
+    if (std::sscanf(f->tags.itunesSmpb.c_str(), "%llx %llx %llx %llx", &zero, &skip, &pad, &length) != 4)
+        return;
+    const uint64_t all = f->facts.frames * static_cast<uint64_t>(f->facts.samplesPerFrame);
+    if (skip < 529 || skip >= 4096 + 529 || length == 0 || skip + length > all || all - skip - length >= 4096)
+        return;
+    f->decoder.SetGapless(static_cast<int32_t>(skip - 529), static_cast<int32_t>(all - skip - length + 529));
+    f->facts = ::Describe(f->decoder, scanned ? &f->index : nullptr, f->gapless);
+    f->smpb = true;
+}
+
 // Finds and describes the stream; VF_ENEEDMORE while pushed bytes are
 // awaited. An input without audio still gives its tags.
 int Describe(VorlixFile *f)
@@ -110,6 +129,8 @@ int Describe(VorlixFile *f)
     if (scan)
         f->decoder.Scan(f->index);
     f->facts = ::Describe(f->decoder, scan ? &f->index : nullptr, f->gapless);
+    if (!f->decoder.Header().Gapless() && !f->tags.itunesSmpb.empty() && f->facts.known)
+        ItunesGapless(f, scan);
     ListTags(f);
     f->open = f->described = true;
     return 0;
@@ -259,7 +280,7 @@ void FillInfo(VorlixFile *f, VorlixFileInfo *info)
     info->trim_start = static_cast<int>(f->facts.trim.start);
     info->trim_end = static_cast<int>(f->facts.trim.end);
     info->header = static_cast<int>(h.kind);
-    info->gapless_source = h.Gapless() ? 1 : 0;
+    info->gapless_source = f->smpb ? 2 : h.Gapless() ? 1 : 0;
     info->audio_offset = f->decoder.Reader().FirstFrame();
 }
 

@@ -133,7 +133,9 @@ typedef struct VorlixFileInfo {
     int delay, padding;   /**< the encoder's, in samples; -1 unknown */
     int trim_start, trim_end; /**< samples trimmed at the stream's rate (0 without gapless) */
     int header;           /**< VF_HEADER_...: the header frame's kind */
-    int gapless_source;   /**< where delay and padding come from: 0 none, 1 LAME's extension */
+    int gapless_source;   /**< where delay and padding come from: 0 none, 1 LAME's extension
+                               (also ffmpeg's), 2 iTunes' iTunSMPB comment (its skip less
+                               529 as delay, so that the trims are exactly iTunes') */
     int64_t audio_offset; /**< byte offset of the first frame (the header frame, if any) */
 } VorlixFileInfo;
 

@@ -202,6 +202,9 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
             for (char &ch : key)
                 ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
             addExtra(key, c.text);
+        } else if (frame.id == "COMM" && info.itunesSmpb.empty() && ParseComment(frame, c) &&
+                   c.description == "iTunSMPB") {
+            info.itunesSmpb = c.text;
         } else if (frame.id == "APIC") {
             PictureInto(frame, tag.version, info);
         }

@@ -19,6 +19,7 @@ struct TagInfo {
     std::string pictureMime;
     std::vector<uint8_t> picture;
     bool pictureFront = false;
+    std::string itunesSmpb;  // iTunes' gapless comment (COMM "iTunSMPB"), as written
 };
 
 /** Reads a whole ID3v2 or ID3v1 tag (the bytes of one tag) into info; false

@@ -389,6 +389,39 @@ TEST_F(FileLibrary, DescribesTheStream)
     EXPECT_EQ(quieter, Program(dir + "/gain.mp3", "--eq 0,0,0,0,0,0,0,0,0,0,-6"));
 }
 
+// iTunes' comment trims as it says: the audio of a LAME file without its
+// header frame, behind an iTunSMPB comment of the same trims, decodes to the
+// same samples.
+TEST_F(FileLibrary, ItunesGaplessCommentTrimsAsItSays)
+{
+    const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");
+    const Bytes expected = Solo(data + "/mpeg1-44100-stereo.mp3");
+    File lame(vf_open_memory(file.data(), file.size(), nullptr), vf_free);
+    VorlixFileInfo info;
+    ASSERT_EQ(vf_info(lame.get(), &info), 0);
+    const std::vector<size_t> offsets = FrameOffsets(file);
+    const Bytes audio(file.begin() + static_cast<long>(offsets[1]), file.end());
+    char smpb[128];
+    std::snprintf(smpb, sizeof smpb, " 00000000 %08X %08X %016llX 00000000", info.delay + 529, info.padding,
+                  static_cast<unsigned long long>(info.samples));
+    // Latin-1, language, description, text
+    const std::string comm = std::string("\0engiTunSMPB\0", 13) + smpb;
+    Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 'C', 'O', 'M', 'M', 0, 0, 0, static_cast<uint8_t>(comm.size()), 0, 0};
+    tag.insert(tag.end(), comm.begin(), comm.end());
+    const uint32_t body = static_cast<uint32_t>(tag.size() - 10);
+    tag[8] = static_cast<uint8_t>(body >> 7), tag[9] = static_cast<uint8_t>(body & 0x7f);
+    tag.insert(tag.end(), audio.begin(), audio.end());
+    Fresh();
+    File f(vf_open_memory(tag.data(), tag.size(), nullptr), vf_free);
+    ASSERT_NE(f, nullptr);
+    VorlixFileInfo itunes;
+    ASSERT_EQ(vf_info(f.get(), &itunes), 0);
+    EXPECT_EQ(itunes.gapless_source, 2);
+    EXPECT_EQ(itunes.header, VF_HEADER_NONE);
+    EXPECT_EQ(itunes.samples, info.samples);
+    EXPECT_EQ(ReadAll(f.get()), expected);
+}
+
 TEST_F(FileLibrary, BadSourcesEndCleanly)
 {
     const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "TagInfo.h"
 
+#include <cstring>
+
 #include "HostDecoder.h"
 #include "format/Tags.h"
 
-// The tags from the leading ID3v2 tag, then ID3v1 at the end for what is missing.
+// The tags from the leading ID3v2 tag, then an APEv2 tag and ID3v1 at the
+// end for what is missing.
 TagInfo ReadTags(Input &in, HostDecoder &decoder)
 {
     TagInfo tags;
@@ -15,6 +18,21 @@ TagInfo ReadTags(Input &in, HostDecoder &decoder)
         const uint64_t size = Id3v2Size(head.data());
         if (size > 0 && size <= maxTag && in.Read(head, size - id3v2HeaderSize) == size - id3v2HeaderSize)
             ReadTag(head, tags);
+    }
+    // APEv2 ends the file or comes before ID3v1
+    for (const int64_t tail : {int64_t{0}, int64_t{128}}) {
+        uint8_t footer[32];
+        if (!in.Seekable() || in.Size() < tail + 32 ||
+            !in.ReadAt(static_cast<uint64_t>(in.Size() - tail - 32), 32, footer) ||
+            std::memcmp(footer, "APETAGEX", 8) != 0)
+            continue;
+        const uint32_t size = footer[12] | (footer[13] << 8) | (footer[14] << 16) | (uint32_t{footer[15]} << 24);
+        if (size < 32 || size > maxTag || static_cast<int64_t>(size) > in.Size() - tail)
+            break;
+        std::vector<uint8_t> ape(size);
+        if (in.ReadAt(static_cast<uint64_t>(in.Size() - tail - size), size, ape.data()))
+            ReadApeTag(ape, tags);
+        break;
     }
     if (in.Seekable() && in.Size() >= 128) {
         std::vector<uint8_t> v1(128);

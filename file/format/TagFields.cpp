@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <id3tag.h>
 
 #include "format/Id3.h"
@@ -209,5 +210,87 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
             PictureInto(frame, tag.version, info);
         }
     }
+    return true;
+}
+
+namespace {
+
+uint32_t ApeLe32(const uint8_t *p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string Upper(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+} // namespace
+
+bool ReadApeTag(const std::vector<uint8_t> &bytes, TagInfo &info)
+{
+    constexpr size_t footer = 32;
+    if (bytes.size() < footer || std::memcmp(bytes.data() + bytes.size() - footer, "APETAGEX", 8) != 0)
+        return false;
+    const uint8_t *f = bytes.data() + bytes.size() - footer;
+    const uint32_t count = ApeLe32(f + 16);
+    const size_t end = bytes.size() - footer;
+    size_t at = 0;
+    for (uint32_t item = 0; item < count && at + 8 < end; ++item) {
+        const uint32_t size = ApeLe32(bytes.data() + at), flags = ApeLe32(bytes.data() + at + 4);
+        size_t key = at + 8;
+        while (key < end && bytes[key] != 0)
+            ++key;
+        if (key >= end || size > end - key - 1)
+            break;
+        const std::string name(bytes.begin() + static_cast<long>(at + 8), bytes.begin() + static_cast<long>(key));
+        const uint8_t *value = bytes.data() + key + 1;
+        at = key + 1 + size;
+        const std::string upper = Upper(name);
+        if (((flags >> 1) & 3) == 1) {
+            // binary: a cover is a file name, a zero, the picture
+            if (upper != "COVER ART (FRONT)" || !info.picture.empty())
+                continue;
+            const uint8_t *zero = static_cast<const uint8_t *>(std::memchr(value, 0, size));
+            if (zero == nullptr)
+                continue;
+            const std::string file(value, zero);
+            const std::string ext = Lower(file.substr(file.find_last_of('.') + 1));
+            info.pictureMime = ext == "png" ? "image/png" : ext == "jpg" || ext == "jpeg" ? "image/jpeg" : "image/";
+            info.picture.assign(zero + 1, value + size);
+            info.pictureFront = true;
+            continue;
+        }
+        if (((flags >> 1) & 3) != 0)
+            continue;  // an external reference
+        // UTF-8; several values separated by zeros
+        std::string text;
+        for (size_t i = 0, from = 0; i <= size; ++i)
+            if (i == size || value[i] == 0) {
+                if (i > from)
+                    text += (text.empty() ? "" : " / ") + std::string(value + from, value + i);
+                from = i + 1;
+            }
+        if (text.empty())
+            continue;
+        std::string *field = upper == "TITLE" ? &info.title : upper == "ARTIST" ? &info.artist
+                             : upper == "ALBUM" ? &info.album : upper == "YEAR" ? &info.year
+                             : upper == "TRACK" ? &info.track : upper == "GENRE" ? &info.genre
+                             : upper == "COMMENT" ? &info.comment : nullptr;
+        if (field != nullptr) {
+            Fill(*field, text);
+            continue;
+        }
+        const std::string key2 = upper == "ALBUM ARTIST" ? "ALBUMARTIST" : upper == "DISC" ? "DISCNUMBER" : upper;
+        bool known = false;
+        for (const auto &[k, v] : info.extra)
+            known = known || k == key2;
+        if (!known)
+            info.extra.emplace_back(key2, text);
+    }
+    Fill(info.source, "APEv2");
     return true;
 }

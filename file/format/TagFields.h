@@ -28,4 +28,11 @@ struct TagInfo {
  *  description). */
 bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info);
 
+/** Reads the items of an APEv2 tag (the bytes after its header, up to and
+ *  including its 32-byte footer) into info: Title, Artist, Album, Year,
+ *  Track, Genre, Comment to their fields, the others (Album Artist, Disc,
+ *  REPLAYGAIN_..., ...) to extra under upper-case names, the front cover to
+ *  the picture. Fields already set stay. false when there is no footer. */
+bool ReadApeTag(const std::vector<uint8_t> &bytes, TagInfo &info);
+
 #endif

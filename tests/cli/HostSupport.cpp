@@ -8,6 +8,7 @@
 #include "format/HeaderFrame.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -148,6 +149,33 @@ Bytes Id3v2(const std::vector<std::pair<std::string, std::string>> &frames, bool
                  static_cast<uint8_t>(size & 0x7f)};
     tag.insert(tag.end(), body.begin(), body.end());
     return tag;
+}
+
+Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool header)
+{
+    Bytes body;
+    for (const auto &[key, value] : items) {
+        const uint32_t n = static_cast<uint32_t>(value.size());
+        body.insert(body.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 0, 0, 0, 0, 0, 0});
+        body.insert(body.end(), key.begin(), key.end());
+        body.push_back(0);
+        body.insert(body.end(), value.begin(), value.end());
+    }
+    const uint32_t size = static_cast<uint32_t>(body.size() + 32);
+    auto block = [&](bool isHeader) {
+        Bytes b(32, 0);
+        std::memcpy(b.data(), "APETAGEX", 8);
+        b[8] = 0xd0, b[9] = 0x07;  // version 2000
+        b[12] = static_cast<uint8_t>(size), b[13] = static_cast<uint8_t>(size >> 8);
+        b[16] = static_cast<uint8_t>(items.size());
+        b[23] = static_cast<uint8_t>((header ? 0x80 : 0) | (isHeader ? 0x20 : 0));
+        return b;
+    };
+    Bytes out = header ? block(true) : Bytes{};
+    out.insert(out.end(), body.begin(), body.end());
+    const Bytes footer = block(false);
+    out.insert(out.end(), footer.begin(), footer.end());
+    return out;
 }
 
 void HostFixture::SetUp()

@@ -38,6 +38,9 @@ std::vector<int16_t> Samples(const Bytes &pcm);
  *  tag of UTF-8 ones; 20 bytes of padding. */
 Bytes Id3v2(const std::vector<std::pair<std::string, std::string>> &frames, bool utf8 = false);
 
+/** An APEv2 tag of text items (key, value), with a header when asked. */
+Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool header);
+
 /** The parts of a WAV file that matter, found by walking its chunks. */
 struct WavFile {
     std::string riff;                 // "RIFF" or "RF64"

@@ -291,6 +291,31 @@ TEST_F(FileLibrary, SeveralHandlesAndThreadsDecodeAsEachAlone)
             }
         }
     }
+    // a handle closed while others read: they go on as alone
+    {
+        Fresh();
+        std::vector<File> open;
+        for (const size_t i : {size_t{0}, size_t{1}, size_t{2}})
+            open.emplace_back(vf_open_file(paths[i].c_str(), nullptr), vf_free);
+        std::vector<Bytes> got(3);
+        std::vector<int16_t> pcm(1000 * 2);
+        for (int round = 0; round < 200; ++round)
+            for (size_t i = 0; i < 3; ++i) {
+                if (open[i] == nullptr)
+                    continue;
+                if (i == 1 && round == 5) {
+                    open[i].reset();
+                    continue;
+                }
+                const int n = vf_read(open[i].get(), pcm.data(), 1000);
+                for (int k = 0; k < n * vf_channels(open[i].get()); ++k) {
+                    got[i].push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(k)] & 0xff));
+                    got[i].push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(k)]) >> 8) & 0xff));
+                }
+            }
+        EXPECT_LE(MaxDifference(got[0], solo[0]), 1);
+        EXPECT_LE(MaxDifference(got[2], solo[2]), 1);
+    }
     // two threads, two handles each
     Fresh();
     std::vector<Bytes> a, b;
@@ -420,6 +445,30 @@ TEST_F(FileLibrary, ItunesGaplessCommentTrimsAsItSays)
     EXPECT_EQ(itunes.header, VF_HEADER_NONE);
     EXPECT_EQ(itunes.samples, info.samples);
     EXPECT_EQ(ReadAll(f.get()), expected);
+}
+
+TEST_F(FileLibrary, ApeTagsAtTheEndGiveWhatId3LacksAndReplayGain)
+{
+    Bytes file = ReadFixture("tag-v24.mp3");
+    const Bytes ape = Ape({{"Title", "Not This"}, {"Album Artist", "The Band"}, {"Artist", std::string("A\0B", 3)},
+                           {"REPLAYGAIN_ALBUM_GAIN", "-3.00 dB"}, {"Year", "1999"}},
+                          true);
+    file.insert(file.end(), ape.begin(), ape.end());
+    Bytes v1 = {'T', 'A', 'G'};
+    v1.resize(128, 0);
+    file.insert(file.end(), v1.begin(), v1.end());
+    File f(vf_open_memory(file.data(), file.size(), nullptr), vf_free);
+    ASSERT_NE(f, nullptr);
+    EXPECT_STREQ(vf_tag(f.get(), "TITLE"), "Caf\xc3\xa9 \xd0\x96");  // ID3v2 first
+    EXPECT_STREQ(vf_tag(f.get(), "ALBUMARTIST"), "The Band");
+    EXPECT_STREQ(vf_tag(f.get(), "DATE"), "1999");
+    VorlixFileReplayGain gain;
+    ASSERT_EQ(vf_replaygain(f.get(), &gain), 0);
+    EXPECT_TRUE(gain.has_album);
+    EXPECT_DOUBLE_EQ(gain.album_gain, -3.0);
+    // and the audio is that of the file without them
+    const Bytes got = ReadAll(f.get());
+    EXPECT_EQ(got, Solo(data + "/tag-v24.mp3"));
 }
 
 TEST_F(FileLibrary, BadSourcesEndCleanly)

@@ -34,6 +34,24 @@ void ReadExportList(std::set<std::string> &cNames, std::set<std::string> &cxxNam
     }
 }
 
+// The names a shared library's dynamic symbol table defines.
+std::set<std::string> DefinedSymbols(const std::string &library)
+{
+    std::set<std::string> defined;
+    FILE *nm = popen(("nm -D --defined-only " + library).c_str(), "r");
+    if (nm == nullptr)
+        return defined;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, nm)) {
+        std::string s(buffer);
+        s = s.substr(s.find_last_of(' ') + 1);
+        s.erase(s.find_last_not_of("\n") + 1);
+        defined.insert(s);
+    }
+    pclose(nm);
+    return defined;
+}
+
 TEST(Exports, EveryListedNameIsThereAndNothingElse)
 {
     std::set<std::string> cNames, cxxNames;
@@ -53,17 +71,7 @@ TEST(Exports, EveryListedNameIsThereAndNothingElse)
     dlclose(library);
 
     // the dynamic symbol table holds those and nothing more
-    FILE *nm = popen("nm -D --defined-only " VORLIX_LIBRARY, "r");
-    ASSERT_NE(nm, nullptr);
-    std::set<std::string> defined;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, nm)) {
-        std::string s(buffer);
-        s = s.substr(s.find_last_of(' ') + 1);
-        s.erase(s.find_last_not_of("\n") + 1);
-        defined.insert(s);
-    }
-    pclose(nm);
+    const std::set<std::string> defined = DefinedSymbols(VORLIX_LIBRARY);
     std::set<std::string> expected = cNames;
     expected.insert({"_ZN7CVorlixC1Ev", "_ZN7CVorlixC2Ev", "_ZN7CVorlixaSERKS_"});
     EXPECT_EQ(defined, expected);
@@ -91,17 +99,7 @@ TEST(Exports, TheFileLibraryExportsItsHeadersFunctions)
         EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
     EXPECT_EQ(dlsym(library, "ParseId3v2"), nullptr);
     dlclose(library);
-    FILE *nm = popen("nm -D --defined-only " VORLIXFILE_LIBRARY, "r");
-    ASSERT_NE(nm, nullptr);
-    std::set<std::string> defined;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, nm)) {
-        std::string s(buffer);
-        s = s.substr(s.find_last_of(' ') + 1);
-        s.erase(s.find_last_not_of("\n") + 1);
-        defined.insert(s);
-    }
-    pclose(nm);
+    const std::set<std::string> defined = DefinedSymbols(VORLIXFILE_LIBRARY);
     EXPECT_EQ(defined, declared);
 }
 

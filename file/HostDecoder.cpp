@@ -169,10 +169,14 @@ void HostDecoder::Keep(uint32_t position, uint64_t number, uint32_t length)
         if (number != kept_.back().number + 1)
             kept_.clear();  // only an unbroken run is of use
     }
-    kept_.push_back({number, std::vector<uint8_t>(buffer_.begin() + static_cast<long>(at),
-                                                  buffer_.begin() + static_cast<long>(at + length))});
-    if (kept_.size() > keptFrames)
+    // the oldest frame's block is reused: no allocation per frame
+    std::vector<uint8_t> bytes;
+    if (kept_.size() >= keptFrames) {
+        bytes = std::move(kept_.front().bytes);
         kept_.pop_front();
+    }
+    bytes.assign(buffer_.begin() + static_cast<long>(at), buffer_.begin() + static_cast<long>(at + length));
+    kept_.push_back({number, std::move(bytes)});
 }
 
 bool HostDecoder::TakeOver()

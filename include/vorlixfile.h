@@ -154,7 +154,8 @@ VORLIXFILE_API const char *vf_tag_key(VorlixFile *f, int i);
 VORLIXFILE_API const char *vf_tag_value(VorlixFile *f, int i);
 VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key);
 
-/** ReplayGain: gains in dB, peaks as linear full scale; 0 for the "has"
+/** ReplayGain: gains in dB, peaks as linear full scale (0 when not given:
+ *  lame writes its peak only when it decodes to measure it); 0 for the "has"
  *  flags when absent. From ID3v2 TXXX, APEv2 or LAME's extension, in that
  *  order of preference. */
 typedef struct VorlixFileReplayGain {

@@ -23,12 +23,15 @@ const std::string data = VORLIX_TEST_DATA;
 
 using File = std::unique_ptr<VorlixFile, decltype(&vf_free)>;
 
+// every fixture
 const char *const fixtures[] = {
-    "mpeg1-44100-stereo.mp3", "mpeg1-44100-mono.mp3", "mpeg1-32000-stereo.mp3", "mpeg1-48000-stereo.mp3",
-    "mpeg2-16000-stereo.mp3", "mpeg2-22050-mono.mp3", "mpeg2-24000-stereo.mp3", "mpeg25-8000-mono.mp3",
-    "mpeg25-11025-stereo.mp3", "mpeg25-12000-mono.mp3", "crc-44100-stereo.mp3", "damaged-frame.mp3",
-    "garbage-between-frames.mp3", "loud-clipping.mp3", "tag-picture.mp3", "tag-between.mp3",
-    "tag-ape-footer.mp3", "tag-v1.mp3", "tag-v24.mp3", "riff-mpeg2-22050-mono.wav"};
+    "crc-44100-stereo.mp3", "damaged-frame.mp3", "garbage-between-frames.mp3", "loud-clipping.mp3",
+    "mpeg1-32000-stereo.mp3", "mpeg1-44100-mono.mp3", "mpeg1-44100-stereo.mp3", "mpeg1-48000-stereo.mp3",
+    "mpeg2-16000-stereo.mp3", "mpeg2-22050-mono.mp3", "mpeg2-22050-stereo.mp3", "mpeg2-24000-stereo.mp3",
+    "mpeg25-11025-stereo.mp3", "mpeg25-12000-mono.mp3", "mpeg25-8000-mono.mp3", "mpeg25-8000-stereo.mp3",
+    "riff-mpeg2-22050-mono.wav", "tag-ape-footer.mp3", "tag-between.mp3", "tag-picture.mp3",
+    "tag-trailing.mp3", "tag-two-leading.mp3", "tag-v1.mp3", "tag-v22.mp3",
+    "tag-v23-10000.mp3", "tag-v23-2000.mp3", "tag-v23-long-title.mp3", "tag-v24.mp3"};
 
 // Everything a handle reads, in reads of `chunk` samples (or, with sizes,
 // of random sizes); little-endian bytes as vorlix-decode writes them.
@@ -469,6 +472,28 @@ TEST_F(FileLibrary, ApeTagsAtTheEndGiveWhatId3LacksAndReplayGain)
     // and the audio is that of the file without them
     const Bytes got = ReadAll(f.get());
     EXPECT_EQ(got, Solo(data + "/tag-v24.mp3"));
+}
+
+TEST_F(FileLibrary, ReplayGainFromLamesHeader)
+{
+    // lame measures the track's gain and writes it in its extension
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    File f(vf_open_file((dir + "/song.mp3").c_str(), nullptr), vf_free);
+    ASSERT_NE(f, nullptr);
+    VorlixFileReplayGain gain;
+    ASSERT_EQ(vf_replaygain(f.get(), &gain), 0);
+    EXPECT_TRUE(gain.has_track);
+    EXPECT_FALSE(gain.has_album);
+    EXPECT_NE(gain.track_gain, 0.0);
+    EXPECT_EQ(gain.track_peak, 0.0);  // lame measures the peak only when asked (--replaygain-accurate)
+    // it is what lame says it measured
+    ASSERT_EQ(Shell("lame -b 128 " + dir + "/song.wav " + dir + "/again.mp3 2> " + dir + "/lame.txt"), 0);
+    const Bytes said = ReadFile(dir + "/lame.txt");
+    const std::string text(said.begin(), said.end());
+    const size_t at = text.find("ReplayGain: ");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_NEAR(std::stod(text.substr(at + 12)), gain.track_gain, 0.051) << text;
 }
 
 TEST_F(FileLibrary, BadSourcesEndCleanly)

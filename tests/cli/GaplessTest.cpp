@@ -138,6 +138,8 @@ const Encoding encodings[] = {
     {44100, 2, "lame", "--abr 96"}, {48000, 2, "lame", "-V 2"}, {48000, 1, "lame", "-b 64"},
     {22050, 2, "lame", "-V 2"},   {22050, 1, "lame", "-b 64"}, {22050, 2, "lame", "--abr 40"},
     {8000, 1, "lame", "-V 2"},    {8000, 2, "lame", "-b 64"},  {8000, 1, "lame", "-V 9"},
+    // CRC-protected: the side information and the Info frame sit 2 bytes later
+    {44100, 2, "lame", "-p -b 128"}, {44100, 2, "lame", "-p -V 2"}, {22050, 1, "lame", "-p -b 64"},
     {44100, 2, "ffmpeg", "-b:a 128k"}, {22050, 1, "ffmpeg", "-q:a 4"},
 };
 
@@ -147,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(Encoders, Gapless, ::testing::ValuesIn(encodings),
 TEST_P(Gapless, StartAndDurationGiveTheFullDecodesStretch)
 {
     const Encoding e = GetParam();
-    if (!Available(e) || e.rate == 8000 || e.rate == 48000)
-        GTEST_SKIP();
+    if (!Available(e))
+        GTEST_SKIP() << e.encoder << " is not installed";
     const std::string mp3 = Encoded(e);
     ASSERT_EQ(Shell(host + " -q --raw " + mp3 + " -o " + dir + "/full.pcm"), 0);
     const Bytes full = ReadFile(dir + "/full.pcm");

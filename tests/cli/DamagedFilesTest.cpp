@@ -254,6 +254,29 @@ TEST_F(DamagedFiles, ACbrBitRateIsTheAudioFramesNotTheHeaderFrames)
     EXPECT_EQ(FileAndPipe(dir, dir + "/info64.mp3", ""), FileAndPipe(dir, dir + "/plain.mp3", ""));
 }
 
+TEST_F(DamagedFiles, AudioAfterUpToAMebibyteOfJunkIsFound)
+{
+    // junk with false sync words and an APE tag header among them
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    WriteFile(dir + "/plain.mp3", audio);
+    const Bytes expected = FileAndPipe(dir, dir + "/plain.mp3", "");
+    for (const size_t junk : {size_t{100} << 10, size_t{2} << 20}) {
+        SCOPED_TRACE(junk);
+        Bytes file(junk);
+        for (size_t i = 0; i < junk; ++i)
+            file[i] = static_cast<uint8_t>(i % 251 == 0 ? 0xff : 'a' + i % 23);
+        const std::string ape = "APETAGEX";
+        std::copy(ape.begin(), ape.end(), file.begin() + 5000);
+        file.insert(file.end(), audio.begin(), audio.end());
+        WriteFile(dir + "/junk.mp3", file);
+        if (junk < (1u << 20)) {
+            EXPECT_EQ(FileAndPipe(dir, dir + "/junk.mp3", ""), expected);
+        } else {
+            EXPECT_EQ(Shell(host + " -q --raw " + dir + "/junk.mp3 -o " + dir + "/out.pcm"), 2);
+        }
+    }
+}
+
 // The README's example host follows the same protocol: it decodes these
 // files as vorlix-decode does (none has a header frame).
 TEST_F(DamagedFiles, TheExampleHostDecodesThemToo)

@@ -137,6 +137,17 @@ TEST_F(Host, StartAndDurationCutTheOutput)
     ASSERT_EQ(cut.size(), 44100u * 4);
     EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin() + from));
     EXPECT_LE(MaxDifference(late, Bytes(full.begin() + from, full.end())), 1);
+
+    // the sample (4 s at 44.1 kHz) ends at 4: a start there is past the end,
+    // one sample before it is the last sample
+    EXPECT_EQ(Shell(host + " -q --raw -s 4 " + sample + " -o " + dir + "/none.raw"), 1);
+    ASSERT_EQ(Shell(host + " -q --raw -s 3.99998 " + sample + " -o " + dir + "/last.raw"), 0);
+    EXPECT_EQ(ReadFile(dir + "/last.raw").size(), 4u);
+    // a field of 60 seconds or minutes is no time (as a duration, which
+    // would otherwise just run to the end)
+    for (const char *time : {"0:60", "1:60:00", "0:59:60.5"})
+        EXPECT_EQ(Shell(host + " -q --raw -t " + time + " " + sample + " -o " + dir + "/none.raw"), 1) << time;
+    ASSERT_EQ(Shell(host + " -q --raw -t 0:59.5 " + sample + " -o " + dir + "/ok.raw"), 0);
 }
 
 TEST_F(Host, ErrorsHaveTheirExitCodes)

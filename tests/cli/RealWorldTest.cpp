@@ -244,7 +244,7 @@ bool Steers(const std::string &text)
 
 TEST_F(RealWorld, TerminalControlsInTagsAndNamesNeverReachTheTerminal)
 {
-    Bytes file = Id3v2({{"TIT2", "Evil\x1b[2J\rTitle\x07"},
+    Bytes file = Id3v2({{"TIT2", "Evil\x1b[2J\rTitle\x07"}, {"TCON", "Back\\slash \"quoted\""},
                          {"TPE1", "\x1b]2;renamed\x07" "Band\x7f"},
                          {"TALB", "Next\xc2\x9b" "31m"}});  // Latin-1: C2, then the C1 control 9B
     const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
@@ -268,6 +268,11 @@ TEST_F(RealWorld, TerminalControlsInTagsAndNamesNeverReachTheTerminal)
     EXPECT_FALSE(Steers(j)) << j;
     EXPECT_NE(j.find("\"title\": \"Evil\\u001b[2J\\u000dTitle\\u0007\""), std::string::npos) << j;
     EXPECT_NE(j.find("caf\\u00e9 \\u001b[1m.mp3"), std::string::npos) << j;
+    // and a tag's backslash and quotes come back as they were
+    ASSERT_EQ(Shell("/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[\"tags\"][\"genre\"], end=\"\")' " +
+                    dir + "/info.json > " + dir + "/genre.txt"), 0);
+    const Bytes genre = ReadFile(dir + "/genre.txt");
+    EXPECT_EQ(std::string(genre.begin(), genre.end()), "Back\\slash \"quoted\"");
     EXPECT_EQ(Shell("/usr/bin/python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding=\"utf-8\"))' " + dir +
                     "/info.json"), 0);
 }

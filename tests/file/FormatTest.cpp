@@ -390,6 +390,23 @@ TEST(HeaderFrame, ReadsLamesInfoFrame)
     EXPECT_FALSE(ParseHeaderFrame(damaged.data(), damaged.size(), h).crcValid);
     // an ordinary audio frame is none
     EXPECT_EQ(ParseHeaderFrame(stream.data() + frames[5], frames[6] - frames[5], h).kind, HeaderKind::None);
+
+    // with a CRC, encoders put the tag right after the side information
+    // (lame) or 2 bytes later, after the CRC: both are found
+    for (const size_t shift : {size_t{0}, size_t{2}}) {
+        SCOPED_TRACE(shift);
+        Bytes crc(stream.begin(), stream.begin() + static_cast<long>(frames[1]));
+        crc[1] &= 0xfe;  // protected
+        crc.insert(crc.begin() + 4 + 32, shift, 0);
+        crc.resize(frames[1]);
+        FrameHeader p;
+        ASSERT_TRUE(ParseFrameHeader(crc.data(), p));
+        ASSERT_TRUE(p.crc);
+        const HeaderFrame g = ParseHeaderFrame(crc.data(), crc.size(), p);
+        EXPECT_EQ(g.kind, HeaderKind::Info);
+        EXPECT_EQ(g.frames, f.frames);
+        EXPECT_EQ(g.delay, 576);
+    }
 }
 
 TEST(HeaderFrame, TruncatedFramesGiveWhatTheyHold)

@@ -292,4 +292,33 @@ TEST_F(RealWorld, InfoOnTagsWithoutAudioShowsTheTagsAndSaysSo)
     EXPECT_TRUE(ReadFile(dir + "/out.txt").empty());
 }
 
+// An hour and more of audio: the clock takes hours, minutes modulo 60, and
+// rounds to the nearest millisecond. The frames of an 11.025 kHz stream
+// (576 samples, 52.24... ms each), repeated: a count past 61 minutes whose
+// length ends in more than half a millisecond.
+TEST_F(RealWorld, InfoShowsDurationsPastAnHour)
+{
+    const Bytes stream = ReadFixture("mpeg25-11025-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(stream);
+    const Bytes frame(stream.begin() + static_cast<long>(frames[2]), stream.begin() + static_cast<long>(frames[3]));
+    size_t count = 61 * 60 * 11025 / 576;
+    while ((count * 576 * 1000) % 11025 < 11025 / 2 + 1)
+        ++count;
+    Bytes file;
+    file.reserve(count * frame.size());
+    for (size_t i = 0; i < count; ++i)
+        file.insert(file.end(), frame.begin(), frame.end());
+    WriteFile(dir + "/hour.mp3", file);
+    ASSERT_EQ(Shell(host + " --info " + dir + "/hour.mp3 > " + dir + "/info.txt"), 0);
+    const Bytes out = ReadFile(dir + "/info.txt");
+    const std::string text(out.begin(), out.end());
+    const uint64_t samples = count * 576;
+    const uint64_t ms = samples * 1000 / 11025 + 1;  // rounded up: the rest is over half
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "Duration: 1:%02llu:%02llu.%03llu (%llu samples)",
+                  static_cast<unsigned long long>(ms / 60000 % 60), static_cast<unsigned long long>(ms / 1000 % 60),
+                  static_cast<unsigned long long>(ms % 1000), static_cast<unsigned long long>(samples));
+    EXPECT_NE(text.find(clock), std::string::npos) << text << clock;
+}
+
 } // namespace

@@ -409,6 +409,45 @@ TEST(HeaderFrame, ReadsLamesInfoFrame)
     }
 }
 
+// Xing's four fields, each there only when its flag says so, in order:
+// frames (1), bytes (2), table (4), quality (8).
+TEST(HeaderFrame, XingFieldsFollowTheirFlags)
+{
+    for (uint32_t flags = 0; flags < 16; ++flags) {
+        SCOPED_TRACE(flags);
+        Bytes frame = {0xff, 0xfb, 0x90, 0x44};
+        frame.resize(4 + 32, 0);
+        frame.insert(frame.end(), {'X', 'i', 'n', 'g', 0, 0, 0, static_cast<uint8_t>(flags)});
+        const auto be32 = [&](uint32_t v) {
+            frame.insert(frame.end(), {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                                       static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
+        };
+        if (flags & 1)
+            be32(1234);
+        if (flags & 2)
+            be32(567890);
+        if (flags & 4)
+            for (int i = 0; i < 100; ++i)
+                frame.push_back(static_cast<uint8_t>(2 * i + 1));
+        if (flags & 8)
+            be32(57);
+        frame.resize(417, 0);
+        FrameHeader h;
+        ASSERT_TRUE(ParseFrameHeader(frame.data(), h));
+        const HeaderFrame f = ParseHeaderFrame(frame.data(), frame.size(), h);
+        EXPECT_EQ(f.kind, HeaderKind::Xing);
+        EXPECT_EQ(f.frames, (flags & 1) ? 1234u : 0u);
+        EXPECT_EQ(f.bytes, (flags & 2) ? 567890u : 0u);
+        EXPECT_EQ(f.hasToc, (flags & 4) != 0);
+        if (f.hasToc) {
+            EXPECT_EQ(f.toc[0], 1);
+            EXPECT_EQ(f.toc[99], 199);
+        }
+        EXPECT_EQ(f.quality, (flags & 8) ? 57 : -1);
+        EXPECT_FALSE(f.hasLame);
+    }
+}
+
 TEST(HeaderFrame, TruncatedFramesGiveWhatTheyHold)
 {
     const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");

@@ -177,6 +177,42 @@ TEST_P(Gapless, StartAndDurationGiveTheFullDecodesStretch)
     EXPECT_EQ(Shell(host + " -q --raw" + past + mp3 + " -o " + dir + "/past.pcm"), 1);
 }
 
+// The average bit rate of VBR and ABR streams: the audio frames' bytes over
+// their duration, rounded to the bit per second; the header frame's kind
+// names the mode, and without a header frame the frames' rates show VBR.
+class AverageBitRate : public Gapless {};
+
+TEST_P(AverageBitRate, IsTheAudioFramesBytesOverTheirDuration)
+{
+    const Encoding e = GetParam();
+    const bool abr = std::string(e.args).find("abr") != std::string::npos;
+    const Bytes file = ReadFile(Encoded(e));
+    const std::vector<size_t> offsets = FrameOffsets(file);
+    ASSERT_GT(offsets.size(), 2u);
+    const Bytes bare(file.begin() + static_cast<long>(offsets[1]), file.end());
+    const uint64_t spf = e.rate < 32000 ? 576 : 1152;
+    const uint64_t samples = (offsets.size() - 1) * spf;
+    const uint64_t average = (bare.size() * 8 * static_cast<uint64_t>(e.rate) + samples / 2) / samples;
+    const std::string dir = Gapless::dir;
+    WriteFile(dir + "/bare.mp3", bare);
+    for (const auto &[path, mode] : {std::pair{Encoded(e), abr ? "ABR" : "VBR"}, std::pair{dir + "/bare.mp3", "VBR"}}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(Shell(host + " --json " + path + " > " + dir + "/info.json"), 0);
+        const Bytes json = ReadFile(dir + "/info.json");
+        const std::string text(json.begin(), json.end());
+        EXPECT_NE(text.find(std::string("\"bitrate_mode\": \"") + mode + "\""), std::string::npos) << text;
+        EXPECT_NE(text.find("\"bitrate\": " + std::to_string(average) + ","), std::string::npos) << text << average;
+    }
+}
+
+const Encoding averaged[] = {
+    {44100, 1, "lame", "-V 2"}, {44100, 2, "lame", "-V 9"}, {44100, 2, "lame", "--abr 96"},
+    {22050, 2, "lame", "--abr 40"}, {8000, 1, "lame", "-V 2"}, {44100, 2, "lame", "-p -V 2"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Encoders, AverageBitRate, ::testing::ValuesIn(averaged),
+                         [](const ::testing::TestParamInfo<Encoding> &i) { return Name(i.param); });
+
 TEST(GaplessInfo, JsonHoldsWhatTheTextSays)
 {
     const std::string sample = VORLIX_SAMPLE;

@@ -283,6 +283,29 @@ TEST(StreamWalker, AStartNeedsASecondHeaderOfTheSameStream)
     EXPECT_TRUE(Walk(one).frames.empty());
 }
 
+TEST(StreamWalker, InStepAHeaderOfAnotherStreamNeedsItsOwnSecond)
+{
+    // 44.1 kHz frames, then a lone MPEG-2 header (its frame's worth of
+    // zeros) or a Layer II one, then the 44.1 kHz frames go on
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(audio);
+    for (const Bytes &lone : {Bytes{0xff, 0xf3, 0x80, 0xc4}, Bytes{0xff, 0xfd, 0x80, 0xc0}}) {
+        FrameHeader h;
+        ASSERT_TRUE(ParseFrameHeader(lone.data(), h));
+        Bytes inserted = lone;
+        inserted.resize(static_cast<size_t>(h.Length()), 0);
+        Bytes file(audio.begin(), audio.begin() + static_cast<long>(frames[5]));
+        file.insert(file.end(), inserted.begin(), inserted.end());
+        file.insert(file.end(), audio.begin() + static_cast<long>(frames[5]), audio.end());
+        std::vector<uint64_t> expected(frames.begin(), frames.begin() + 5);
+        for (size_t i = 5; i < frames.size(); ++i)
+            expected.push_back(frames[i] + inserted.size());
+        const Walked w = Walk(file);
+        EXPECT_EQ(w.frames, expected);
+        EXPECT_EQ(w.junk, inserted.size());
+    }
+}
+
 TEST(StreamWalker, ALoneFrameIsAStreamBeforeATagOrTheEndOnly)
 {
     const uint32_t length = 417;

@@ -496,6 +496,33 @@ TEST_F(FileLibrary, ReplayGainFromLamesHeader)
     EXPECT_NEAR(std::stod(text.substr(at + 12)), gain.track_gain, 0.051) << text;
 }
 
+// A stereo frame in a mono output is the mean of its two sides, rounded
+// down (negative odd sums too): exactly, against the same decode made stereo.
+TEST_F(FileLibrary, StereoFramesInAMonoOutputAreTheMeanRoundedDown)
+{
+    Bytes joined = ReadFixture("mpeg1-44100-mono.mp3");
+    const Bytes stereo = ReadFixture("loud-clipping.mp3");
+    joined.insert(joined.end(), stereo.begin(), stereo.end());
+    File mono(vf_open_memory(joined.data(), joined.size(), nullptr), vf_free);
+    ASSERT_EQ(vf_channels(mono.get()), 1);
+    const Bytes m = ReadAll(mono.get());
+    Fresh();
+    File both(vf_open_memory(joined.data(), joined.size(), nullptr), vf_free);
+    ASSERT_EQ(vf_set_output(both.get(), 0, 1), 0);
+    ASSERT_EQ(vf_channels(both.get()), 2);
+    const Bytes s = ReadAll(both.get());
+    const std::vector<int16_t> one = Samples(m), two = Samples(s);
+    ASSERT_EQ(two.size(), 2 * one.size());
+    size_t negativeOdd = 0;
+    for (size_t i = 0; i < one.size(); ++i) {
+        const int sum = two[2 * i] + two[2 * i + 1];
+        negativeOdd += sum < 0 && sum % 2 != 0;
+        const int mean = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+        ASSERT_EQ(one[i], mean) << i;
+    }
+    EXPECT_GT(negativeOdd, 100u);
+}
+
 TEST_F(FileLibrary, BadSourcesEndCleanly)
 {
     const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");

@@ -321,4 +321,34 @@ TEST_F(RealWorld, InfoShowsDurationsPastAnHour)
     EXPECT_NE(text.find(clock), std::string::npos) << text << clock;
 }
 
+// ID3v2 comes first and ID3v1 fills only what it lacks; the comment is the
+// text of a COMM frame without description.
+TEST_F(RealWorld, Id3v1FillsOnlyWhatId3v2Lacks)
+{
+    Bytes tag = Id3v2({{"TIT2", "From ID3v2"}});
+    const std::string comm = std::string("\0eng\0", 5) + "The comment";
+    Bytes frame = {'C', 'O', 'M', 'M', 0, 0, 0, static_cast<uint8_t>(comm.size()), 0, 0};
+    frame.insert(frame.end(), comm.begin(), comm.end());
+    tag.insert(tag.begin() + 10, frame.begin(), frame.end());
+    const uint32_t body = static_cast<uint32_t>(tag.size() - 10);
+    tag[8] = static_cast<uint8_t>(body >> 7), tag[9] = static_cast<uint8_t>(body & 0x7f);
+    Bytes file = tag;
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    file.insert(file.end(), audio.begin(), audio.end());
+    Bytes v1 = {'T', 'A', 'G'};
+    v1.resize(128, 0);
+    const std::string title = "From ID3v1", year = "1999", comment = "v1 comment";
+    std::copy(title.begin(), title.end(), v1.begin() + 3);
+    std::copy(year.begin(), year.end(), v1.begin() + 93);
+    std::copy(comment.begin(), comment.end(), v1.begin() + 97);
+    file.insert(file.end(), v1.begin(), v1.end());
+    WriteFile(dir + "/both.mp3", file);
+    ASSERT_EQ(Shell(host + " --info " + dir + "/both.mp3 > " + dir + "/info.txt"), 0);
+    const Bytes out = ReadFile(dir + "/info.txt");
+    const std::string text(out.begin(), out.end());
+    EXPECT_NE(text.find("Title:    From ID3v2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Year:     1999\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Comment:  The comment\n"), std::string::npos) << text;
+}
+
 } // namespace

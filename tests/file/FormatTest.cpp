@@ -306,6 +306,37 @@ TEST(StreamWalker, InStepAHeaderOfAnotherStreamNeedsItsOwnSecond)
     }
 }
 
+TEST(StreamWalker, JunkStopsAtATagAndLosesStep)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(audio);
+    // junk of letters, an APEv2 tag with header, the audio
+    Bytes file(3000);
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<uint8_t>('b' + i % 7);
+    const Bytes ape = Ape({{"Title", "In the junk"}}, true);
+    file.insert(file.end(), ape.begin(), ape.end());
+    const uint64_t start = file.size();
+    file.insert(file.end(), audio.begin(), audio.end());
+    const Walked w = Walk(file);
+    EXPECT_EQ(w.tags, (std::vector<uint64_t>{3000}));
+    EXPECT_EQ(w.frames, Shifted(frames, start));
+
+    // in the middle of a stream: junk, then a header of the stream with no
+    // second one after it (zeros where it would be): junk too, not a frame
+    Bytes middle(audio.begin(), audio.begin() + static_cast<long>(frames[5]));
+    middle.insert(middle.end(), 100, 'x');
+    Bytes lone(audio.begin() + static_cast<long>(frames[5]), audio.begin() + static_cast<long>(frames[6]));
+    lone.resize(lone.size() + 20, 0);
+    middle.insert(middle.end(), lone.begin(), lone.end());
+    const uint64_t resume = middle.size();
+    middle.insert(middle.end(), audio.begin() + static_cast<long>(frames[6]), audio.end());
+    std::vector<uint64_t> expected(frames.begin(), frames.begin() + 5);
+    for (size_t i = 6; i < frames.size(); ++i)
+        expected.push_back(frames[i] - frames[6] + resume);
+    EXPECT_EQ(Walk(middle).frames, expected);
+}
+
 TEST(StreamWalker, ALoneFrameIsAStreamBeforeATagOrTheEndOnly)
 {
     const uint32_t length = 417;

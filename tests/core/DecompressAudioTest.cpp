@@ -40,6 +40,25 @@ TEST_F(DecompressAudioCall, TinyAndEmptyBuffersAskForMore)
     }
 }
 
+// A frame whose length libmad cannot fit (free-format frames shorter than
+// their own side information) asks for more, writing nothing: it is not a
+// damaged frame passed over with a sync reset.
+TEST_F(DecompressAudioCall, AFrameLengthThatCannotFitAsksForMore)
+{
+    Bytes stream;
+    const size_t spacing = 30;  // libmad's free rate then gives frames shorter than the side information
+    for (int i = 0; i < 40; ++i) {
+        const uint8_t header[4] = {0xff, 0xfb, 0x00, 0x44};  // free format, 44.1 kHz
+        stream.insert(stream.end(), header, header + 4);
+        stream.resize(stream.size() + spacing - 4, 0x00);
+    }
+    stream.resize(stream.size() + 8, 0);
+    const int32_t r = Decode(stream);
+    EXPECT_EQ(state.stream.error, MAD_ERROR_BADFRAMELEN);
+    EXPECT_EQ(r, NeedMoreData);
+    EXPECT_EQ(bytes, 0);
+}
+
 TEST_F(DecompressAudioCall, BufferEndingAtAFrameEndReturnsThatFrameAsUnused)
 {
     const Bytes stream = ReadFixture("mpeg1-44100-stereo.mp3");

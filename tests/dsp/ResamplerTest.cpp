@@ -135,6 +135,14 @@ TEST(ResampleTest, ExactRatiosLandOnInputSamples)
     ASSERT_EQ(up.size(), 1725u);
     for (size_t k = 0; k < 575; ++k)
         EXPECT_EQ(up[3 * k], part[k]) << k;
+
+    // 12000 to 44100 (147 outputs per 40 inputs): the positions drift just
+    // below whole samples, and the full snap window brings them back
+    Resampler odd = Fresh(12000, 44100);
+    const auto up147 = Convert(odd, part);
+    ASSERT_GT(up147.size(), 294u);
+    EXPECT_EQ(up147[147], part[40]);
+    EXPECT_EQ(up147[294], part[80]);
 }
 
 TEST(ResampleTest, SmallFractionsYieldTheLeftSample)

@@ -438,6 +438,17 @@ TEST(HeaderFrame, ReadsLamesInfoFrame)
     // frames * 1152 = samples + delay + padding
     EXPECT_EQ(f.frames * 1152u, 66150u + static_cast<uint32_t>(f.delay + f.padding));
 
+    // the method is the low nibble of its byte; the high one is the tag's revision
+    {
+        Bytes revised(stream.begin(), stream.begin() + static_cast<long>(frames[1]));
+        const size_t at = static_cast<size_t>(std::search(revised.begin(), revised.end(), f.encoder.begin(),
+                                                          f.encoder.end()) - revised.begin());
+        ASSERT_LT(at, revised.size());
+        revised[at + 9] = 0x13;  // revision 1, VBR (method 3)
+        const HeaderFrame g = ParseHeaderFrame(revised.data(), revised.size(), h);
+        EXPECT_EQ(g.lameMethod, 3);
+        EXPECT_EQ(g.Mode(), BitrateMode::Vbr);
+    }
     // a damaged byte inside the CRC's span shows
     Bytes damaged(stream.begin(), stream.begin() + static_cast<long>(frames[1]));
     damaged[100] ^= 1;

@@ -134,6 +134,12 @@ TEST_F(Player, KeysSeekSwitchTheEqualizerAndQuit)
     Start("stty -g > " + dir + "/before; " + Play(song) + "; echo \\$? > " + dir + "/status; stty -g > " + dir +
           "/after");
     ASSERT_TRUE(WaitFor("0:01."));
+    // while it plays, the terminal reads keys one by one, without echo
+    Shell("stty -a < $(tmux -L " + Socket() + " display -p '#{pane_tty}') > " + dir + "/flags.txt");
+    const Bytes flags = ReadFile(dir + "/flags.txt");
+    const std::string modes(flags.begin(), flags.end());
+    EXPECT_NE(modes.find("-echo "), std::string::npos) << modes;
+    EXPECT_NE(modes.find("-icanon"), std::string::npos) << modes;
     Keys("Right");
     ASSERT_TRUE(WaitFor("seek to 0:1"));
     const size_t first = Landing();
@@ -161,6 +167,16 @@ TEST_F(Player, KeysSeekSwitchTheEqualizerAndQuit)
     const size_t afterSecond = Find(played, plain, second, 22050);
     ASSERT_NE(afterFirst, SIZE_MAX);
     ASSERT_NE(afterSecond, SIZE_MAX);
+    // what precedes each landing in the played bytes came from before the
+    // seek, not from the stretch just before the landing (a seek that
+    // forgot the start trim would land 1,105 samples early)
+    for (const auto &[at, landing] : {std::pair{afterFirst, first}, std::pair{afterSecond, second}}) {
+        ASSERT_GT(at, 1200u);
+        size_t same = 0;
+        for (size_t i = 1; i <= 1105; ++i)
+            same += std::abs(played[2 * (at - i)] - plain[2 * (landing - i)]) <= 1;
+        EXPECT_LT(same, 500u) << landing;
+    }
     EXPECT_LT(afterFirst, afterSecond);
     // from the key on the equalizer is in: where the plain decode stops
     // matching, the bass decode takes over from the next frame

@@ -15,6 +15,7 @@
 #include "Display.h"
 #include "Io.h"
 #include "Options.h"
+#include "SeekGrid.h"
 #include "Terminal.h"
 #include "vorlixfile.h"
 
@@ -148,13 +149,6 @@ struct Player {
 
     Outcome Play(const std::string &name);
 };
-
-// Whole 40 ms steps: a position every supported rate holds as a whole sample.
-uint64_t OnGrid(int64_t samples, int32_t rate)
-{
-    const int64_t step = rate / 25;
-    return static_cast<uint64_t>(std::max<int64_t>(0, (samples + step / 2) / step * step));
-}
 
 Outcome Player::Play(const std::string &name)
 {

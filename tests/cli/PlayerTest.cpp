@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "SeekGrid.h"
 #include "cli/HostSupport.h"
 
 namespace {
@@ -95,6 +96,21 @@ size_t Find(const std::vector<int16_t> &got, const std::vector<int16_t> &want, s
             return at / 2;
     }
     return SIZE_MAX;
+}
+
+TEST(SeekGrid, SeeksGoToTheNearest40MsStep)
+{
+    struct Case {
+        int64_t samples;
+        int32_t rate;
+        uint64_t step;
+    } cases[] = {
+        {0, 44100, 0},        {881, 44100, 0},      {882, 44100, 1764},  {1764 * 7 + 881, 44100, 1764 * 7},
+        {1764 * 7 + 882, 44100, 1764 * 8}, {-5000, 44100, 0}, {319, 8000, 320}, {159, 8000, 0},
+        {480000 - 1, 48000, 480000},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(OnGrid(c.samples, c.rate), c.step) << c.samples << " at " << c.rate;
 }
 
 TEST_F(Player, PlaysWhatTheDecoderWritesAndFilesBackToBack)

@@ -301,12 +301,12 @@ TEST_F(RealWorld, InfoShowsDurationsPastAnHour)
     const Bytes stream = ReadFixture("mpeg25-11025-stereo.mp3");
     const std::vector<size_t> frames = FrameOffsets(stream);
     const Bytes frame(stream.begin() + static_cast<long>(frames[2]), stream.begin() + static_cast<long>(frames[3]));
-    size_t count = 61 * 60 * 11025 / 576;
+    uint64_t count = 61 * 60 * 11025 / 576;  // 64 bits: the products pass 2^32
     while ((count * 576 * 1000) % 11025 < 11025 / 2 + 1)
         ++count;
     Bytes file;
-    file.reserve(count * frame.size());
-    for (size_t i = 0; i < count; ++i)
+    file.reserve(static_cast<size_t>(count) * frame.size());
+    for (uint64_t i = 0; i < count; ++i)
         file.insert(file.end(), frame.begin(), frame.end());
     WriteFile(dir + "/hour.mp3", file);
     ASSERT_EQ(Shell(host + " --info " + dir + "/hour.mp3 > " + dir + "/info.txt"), 0);

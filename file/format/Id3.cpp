@@ -73,35 +73,31 @@ FrameLayout Layout(int version)
 // frame, padding or the end and the plain one does, the plain one holds.
 uint32_t FrameSize(const uint8_t *p, const uint8_t *end, int version);
 
-// A frame header that could be one: a valid id and a body that fits.
-bool Plausible(const uint8_t *p, const uint8_t *end, int version)
+// A frame header's worth of bytes at p, beginning with a valid id.
+bool HeaderAt(const uint8_t *p, const uint8_t *end, int version)
 {
     const FrameLayout l = Layout(version);
-    if (static_cast<size_t>(end - p) < l.header)
-        return false;
-    for (int i = 0; i < l.idLength; ++i)
-        if (!IdChar(p[i]))
-            return false;
-    if (p[0] < 'A' || p[0] > 'Z')
-        return false;
-    const uint32_t size = FrameSize(p, end, version);
-    return size > 0 && size <= static_cast<size_t>(end - p) - l.header;
-}
-
-// Where a frame may end: the end of the tag, padding, or the next frame.
-bool Boundary(const uint8_t *p, const uint8_t *end, int version)
-{
-    if (p == end || (p < end && *p == 0))
-        return true;
-    if (p > end)
-        return false;
-    const FrameLayout l = Layout(version);
-    if (static_cast<size_t>(end - p) < l.header)
+    if (p > end || static_cast<size_t>(end - p) < l.header)
         return false;
     for (int i = 0; i < l.idLength; ++i)
         if (!IdChar(p[i]))
             return false;
     return true;
+}
+
+// A frame header that could be one: a valid id and a body that fits.
+bool Plausible(const uint8_t *p, const uint8_t *end, int version)
+{
+    if (!HeaderAt(p, end, version) || p[0] < 'A' || p[0] > 'Z')
+        return false;
+    const uint32_t size = FrameSize(p, end, version);
+    return size > 0 && size <= static_cast<size_t>(end - p) - Layout(version).header;
+}
+
+// Where a frame may end: the end of the tag, padding, or the next frame.
+bool Boundary(const uint8_t *p, const uint8_t *end, int version)
+{
+    return p == end || (p < end && *p == 0) || HeaderAt(p, end, version);
 }
 
 uint32_t FrameSize(const uint8_t *p, const uint8_t *end, int version)

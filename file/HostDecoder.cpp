@@ -87,9 +87,9 @@ HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate, bool stereo)
 // fail it where a decode goes on: its main data lies in frames before it (a
 // file cut in the middle of a song), or its CRC is wrong. Then the probe gets
 // the frames after it, whose main data libmad has kept from the frames it saw.
-bool HostDecoder::Probe(const std::vector<uint8_t> &bytes, const std::vector<uint32_t> &lengths)
+bool HostDecoder::Probe(const uint8_t *frames, size_t size, const std::vector<uint32_t> &lengths)
 {
-    std::vector<uint8_t> buffer = bytes;
+    std::vector<uint8_t> buffer(frames, frames + size);
     buffer.insert(buffer.end(), streamGuard, 0);  // so that the last frame decodes
     size_t from = 0;
     for (const uint32_t length : lengths) {
@@ -243,8 +243,7 @@ bool HostDecoder::TakeOver()
     // the library as this handle had it: the converter set to its rate by a
     // probe, or restarted; then its equalizer
     if (libraryRate != rate_) {
-        std::vector<uint8_t> frameBytes(buffer_.begin(), buffer_.end() - (padded_ ? streamGuard : 0));
-        if (!Probe(frameBytes, lengths))
+        if (!Probe(buffer_.data(), buffer_.size() - (padded_ ? streamGuard : 0), lengths))
             return false;
         libraryRate = rate_;
     } else {

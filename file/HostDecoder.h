@@ -118,7 +118,7 @@ private:
     void Restart(uint64_t number);
     /** Makes the library this handle's again; under the lock. */
     bool TakeOver();
-    bool Probe(const std::vector<uint8_t> &bytes, const std::vector<uint32_t> &lengths);
+    bool Probe(const uint8_t *frames, size_t size, const std::vector<uint32_t> &lengths);
     void Keep(uint32_t position, uint64_t number, uint32_t length);
 
     Input *in_ = nullptr;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "TagInfo.h"
 
-#include <cstring>
-
 #include "HostDecoder.h"
 #include "format/Tags.h"
 
@@ -21,13 +19,14 @@ TagInfo ReadTags(Input &in, HostDecoder &decoder)
     }
     // APEv2 ends the file or comes before ID3v1
     for (const int64_t tail : {int64_t{0}, int64_t{128}}) {
-        uint8_t footer[32];
-        if (!in.Seekable() || in.Size() < tail + 32 ||
-            !in.ReadAt(static_cast<uint64_t>(in.Size() - tail - 32), 32, footer) ||
-            std::memcmp(footer, "APETAGEX", 8) != 0)
+        uint8_t footer[apeHeaderSize];
+        if (!in.Seekable() || in.Size() < tail + static_cast<int64_t>(apeHeaderSize) ||
+            !in.ReadAt(static_cast<uint64_t>(in.Size() - tail) - apeHeaderSize, apeHeaderSize, footer))
             continue;
-        const uint32_t size = footer[12] | (footer[13] << 8) | (footer[14] << 16) | (uint32_t{footer[15]} << 24);
-        if (size < 32 || size > maxTag || static_cast<int64_t>(size) > in.Size() - tail)
+        const uint32_t size = ApeFooterSize(footer);
+        if (size == 0)
+            continue;
+        if (size > maxTag || static_cast<int64_t>(size) > in.Size() - tail)
             break;
         std::vector<uint8_t> ape(size);
         if (in.ReadAt(static_cast<uint64_t>(in.Size() - tail - size), size, ape.data()))

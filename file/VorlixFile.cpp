@@ -646,7 +646,6 @@ VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size
     source->End();
     Input in(std::move(source));
     VorlixFile f;
-    f.in = nullptr;
     switch (f.decoder.Open(in, 0)) {
     case HostDecoder::Status::Ok:
         break;

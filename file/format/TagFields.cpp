@@ -91,6 +91,14 @@ std::string Lower(std::string s)
     return s;
 }
 
+std::string Upper(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
 // The user's comment: a COMM frame without description (iTunes keeps its
 // machine data, iTunNORM, iTunSMPB and the like, in described ones), in the
 // file's language where there are several.
@@ -199,10 +207,7 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
     for (const Id3Frame &frame : tag.frames) {
         Id3Comment c;
         if (frame.id == "TXXX" && ParseComment(frame, c) && !c.description.empty()) {
-            std::string key = c.description;
-            for (char &ch : key)
-                ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
-            addExtra(key, c.text);
+            addExtra(Upper(c.description), c.text);
         } else if (frame.id == "COMM" && info.itunesSmpb.empty() && ParseComment(frame, c) &&
                    c.description == "iTunSMPB") {
             info.itunesSmpb = c.text;
@@ -218,14 +223,6 @@ namespace {
 uint32_t ApeLe32(const uint8_t *p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-std::string Upper(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
 }
 
 } // namespace

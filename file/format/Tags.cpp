@@ -61,6 +61,12 @@ uint64_t ApeSizeFromHeader(const uint8_t *p)
     return apeHeaderSize + uint64_t{size};
 }
 
+uint32_t ApeFooterSize(const uint8_t *p)
+{
+    const uint32_t size = ApeSize(p);
+    return size != 0 && !(Le32(p + 20) & apeIsHeader) ? size : 0;
+}
+
 uint64_t ApeItemSize(const uint8_t *p, size_t n)
 {
     constexpr uint32_t maxValue = 1u << 26;
@@ -88,8 +94,8 @@ uint64_t AudioEnd(const ReadAt &read, uint64_t end, uint64_t floor)
             continue;
         }
         if (room >= apeHeaderSize && read(end - apeHeaderSize, apeHeaderSize, b)) {
-            const uint32_t size = ApeSize(b);
-            if (size != 0 && !(Le32(b + 20) & apeIsHeader)) {
+            const uint32_t size = ApeFooterSize(b);
+            if (size != 0) {
                 const uint64_t whole = size + ((Le32(b + 20) & apeHasHeader) ? apeHeaderSize : 0);
                 if (whole <= room) {
                     end -= whole;

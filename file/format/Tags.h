@@ -19,6 +19,10 @@ uint64_t Id3v2Size(const uint8_t *p);
  *  or 0 when p holds none. */
 uint64_t ApeSizeFromHeader(const uint8_t *p);
 
+/** Size field of the APEv2 footer (not header) at p: the items and the
+ *  footer, without any header; 0 when p holds none. */
+uint32_t ApeFooterSize(const uint8_t *p);
+
 /** Size of the APEv2 item (value size, flags, key, value) at p, or 0 when
  *  the n bytes there do not begin with one: how an APE tag without header
  *  is recognised where the audio ends. */

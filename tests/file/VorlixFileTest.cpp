@@ -33,6 +33,15 @@ const char *const fixtures[] = {
     "tag-trailing.mp3", "tag-two-leading.mp3", "tag-v1.mp3", "tag-v22.mp3",
     "tag-v23-10000.mp3", "tag-v23-2000.mp3", "tag-v23-long-title.mp3", "tag-v24.mp3"};
 
+// Samples as little-endian bytes, as vorlix-decode writes them.
+void AppendLe(Bytes &out, const int16_t *pcm, size_t values)
+{
+    for (size_t i = 0; i < values; ++i) {
+        out.push_back(static_cast<uint8_t>(pcm[i] & 0xff));
+        out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff));
+    }
+}
+
 // Everything a handle reads, in reads of `chunk` samples (or, with sizes,
 // of random sizes); little-endian bytes as vorlix-decode writes them.
 Bytes ReadAll(VorlixFile *f, std::mt19937 *sizes = nullptr, int chunk = 4096)
@@ -44,10 +53,7 @@ Bytes ReadAll(VorlixFile *f, std::mt19937 *sizes = nullptr, int chunk = 4096)
         const int n = vf_read(f, pcm.data(), want);
         if (n < 0 || (n == 0 && want > 0))
             break;
-        for (int i = 0; i < n * vf_channels(f); ++i) {
-            out.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
-            out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
-        }
+        AppendLe(out, pcm.data(), static_cast<size_t>(n * vf_channels(f)));
     }
     return out;
 }
@@ -123,10 +129,7 @@ Bytes Pushed(const Bytes &file, std::mt19937 &random)
     for (;;) {
         const int n = vf_read(f.get(), pcm.data(), 4096);
         if (n > 0) {
-            for (int i = 0; i < n * vf_channels(f.get()); ++i) {
-                out.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
-                out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
-            }
+            AppendLe(out, pcm.data(), static_cast<size_t>(n * vf_channels(f.get())));
             continue;
         }
         if (n != VF_ENEEDMORE)
@@ -216,10 +219,7 @@ TEST_F(FileLibrary, SeeksLandOnTheSample)
             ASSERT_EQ(n, static_cast<int>(std::min<int64_t>(2000, length - target)));
             EXPECT_EQ(vf_tell(f.get()), target + n);
             Bytes got;
-            for (int i = 0; i < n * vf_channels(f.get()); ++i) {
-                got.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
-                got.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
-            }
+            AppendLe(got, pcm.data(), static_cast<size_t>(n * vf_channels(f.get())));
             const size_t from = static_cast<size_t>(target) * frameBytes;
             EXPECT_LE(MaxDifference(got, Bytes(full.begin() + static_cast<long>(from),
                                                full.begin() + static_cast<long>(from + got.size()))), 1);
@@ -255,10 +255,7 @@ void Interleaved(const std::vector<std::string> &paths, const std::vector<bool> 
             done[i] = true;
             continue;
         }
-        for (int k = 0; k < n * vf_channels(files[i].get()); ++k) {
-            out[i].push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(k)] & 0xff));
-            out[i].push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(k)]) >> 8) & 0xff));
-        }
+        AppendLe(out[i], pcm.data(), static_cast<size_t>(n * vf_channels(files[i].get())));
     }
 }
 
@@ -310,11 +307,8 @@ TEST_F(FileLibrary, SeveralHandlesAndThreadsDecodeAsEachAlone)
                     open[i].reset();
                     continue;
                 }
-                const int n = vf_read(open[i].get(), pcm.data(), 1000);
-                for (int k = 0; k < n * vf_channels(open[i].get()); ++k) {
-                    got[i].push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(k)] & 0xff));
-                    got[i].push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(k)]) >> 8) & 0xff));
-                }
+                const int n = std::max(vf_read(open[i].get(), pcm.data(), 1000), 0);
+                AppendLe(got[i], pcm.data(), static_cast<size_t>(n * vf_channels(open[i].get())));
             }
         EXPECT_LE(MaxDifference(got[0], solo[0]), 1);
         EXPECT_LE(MaxDifference(got[2], solo[2]), 1);
@@ -351,10 +345,7 @@ TEST_F(FileLibrary, ADescribingHandleLeavesADecodeAsItIs)
         const int n = vf_read(f.get(), pcm.data(), 1000);
         if (n <= 0)
             break;
-        for (int i = 0; i < 2 * n; ++i) {
-            got.push_back(static_cast<uint8_t>(pcm[static_cast<size_t>(i)] & 0xff));
-            got.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[static_cast<size_t>(i)]) >> 8) & 0xff));
-        }
+        AppendLe(got, pcm.data(), static_cast<size_t>(2 * n));
     }
     EXPECT_EQ(got, expected);
 }

@@ -26,14 +26,23 @@ void AudioReader::Fill()
         winStart_ = pos_;
     }
     while (!exhausted_ && winStart_ + static_cast<int64_t>(window_.size()) < want) {
-        if (in_->Read(window_, readChunk) == 0)
-            exhausted_ = true;
+        if (in_->Read(window_, readChunk) == 0) {
+            // pushed bytes still to come are not the end
+            exhausted_ = in_->Ready(winStart_ + static_cast<int64_t>(window_.size()) + 1);
+            break;
+        }
     }
+}
+
+bool AudioReader::Judgeable(int64_t pos) const
+{
+    // whole frames: the walker judges what has come, or asks for more
+    return in_->Ready(std::min(pos + (in_->Framed() ? 1 : spanRoom), end_));
 }
 
 Span AudioReader::Next()
 {
-    starved_ = !in_->Ready(std::min(pos_ + spanRoom, end_));
+    starved_ = !Judgeable(pos_);
     if (starved_)
         return Span{};
     Fill();
@@ -43,10 +52,13 @@ Span AudioReader::Next()
     const bool eof = exhausted_ || winEnd >= end_;
     Span span = walker_.Next(window_.data() + (pos_ - winStart_), avail, eof);
     // a tag is passed over only once the bytes after it are there
-    if (span.kind == SpanKind::Tag && !in_->Ready(std::min(pos_ + static_cast<int64_t>(span.length) + spanRoom, end_))) {
+    if (span.kind == SpanKind::Tag && !Judgeable(pos_ + static_cast<int64_t>(span.length))) {
         starved_ = true;
         return Span{};
     }
+    // short of the lookahead before the end (whole frames fed): wait
+    if (span.kind == SpanKind::NeedMore && !eof)
+        starved_ = true;
     return span;
 }
 
@@ -68,10 +80,12 @@ AudioReader::Found AudioReader::Find(Input &in)
     starved_ = false;
     if (!Seek(0))
         return Found::ReadError;
-    if (!in.Ready(spanRoom))
+    if (!Judgeable(0))
         return Found::NeedInput;
     Fill();
     const RiffAudio riff = ParseRiff(window_.data(), window_.size(), exhausted_);
+    if (riff.kind == RiffKind::NeedMore && !exhausted_)
+        return Found::NeedInput;
     if (riff.kind == RiffKind::NotMpeg || riff.kind == RiffKind::NeedMore)
         return in.Failed() ? Found::ReadError : Found::NoAudio;
     if (riff.kind == RiffKind::Mpeg) {
@@ -127,7 +141,8 @@ void AudioReader::Advance(uint64_t length)
     }
 }
 
-size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths)
+size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths,
+                         std::vector<int64_t> *offsets)
 {
     size_t got = 0;
     while (got < n) {
@@ -139,6 +154,8 @@ size_t AudioReader::Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32
             const auto from = window_.begin() + (pos_ - winStart_);
             out.insert(out.end(), from, from + static_cast<long>(span.length));
             lengths.push_back(static_cast<uint32_t>(span.length));
+            if (offsets != nullptr)
+                offsets->push_back(pos_);
             got += span.length;
         }
         Advance(span.length);

@@ -31,10 +31,12 @@ public:
      *  must start a stream. */
     bool Seek(int64_t offset);
 
-    /** Appends up to about n bytes of whole frames, and the length of each
-     *  frame to lengths; 0 at the end, or where pushed bytes are awaited
-     *  (Starved). Pushed bytes are read only with the lookahead after them. */
-    size_t Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths);
+    /** Appends up to about n bytes of whole frames, the length of each
+     *  frame to lengths and its input offset to offsets (when given); 0 at
+     *  the end, or where pushed bytes are awaited (Starved). Pushed bytes
+     *  are read only with the lookahead after them. */
+    size_t Read(std::vector<uint8_t> &out, size_t n, std::vector<uint32_t> &lengths,
+                std::vector<int64_t> *offsets = nullptr);
 
     /** Reads on to the end, noting each whole frame (from the reader's
      *  position). */
@@ -54,8 +56,13 @@ public:
     int64_t Position() const { return pos_; }
 
 private:
-    /** Fills the window to walkerLookahead bytes past pos_; false at the end. */
+    /** Fills the window to walkerLookahead bytes past pos_, or as far as
+     *  pushed bytes go. */
     void Fill();
+    /** Whether the span at pos can be judged now: the walker's lookahead
+     *  and the longest frame are there (with whole frames fed, a byte); or
+     *  the input ends before. */
+    bool Judgeable(int64_t pos) const;
     /** The next span at pos_ (NeedMore only at the very end, or starved). */
     Span Next();
     void Advance(uint64_t length);

@@ -158,10 +158,11 @@ bool HostDecoder::SeekToSample(const FrameIndex &index, uint64_t sample)
 }
 
 // A decoded frame's bytes, kept for a takeover.
-void HostDecoder::Keep(uint32_t position, uint64_t number, uint32_t length)
+void HostDecoder::Keep(const Pending &frame)
 {
-    const size_t at = position - base_;
-    if (at + length > buffer_.size())
+    const uint64_t number = frame.number;
+    const size_t at = frame.position - base_;
+    if (at + frame.length > buffer_.size())
         return;
     if (!kept_.empty()) {
         if (number >= kept_.front().number && number <= kept_.back().number)
@@ -175,8 +176,8 @@ void HostDecoder::Keep(uint32_t position, uint64_t number, uint32_t length)
         bytes = std::move(kept_.front().bytes);
         kept_.pop_front();
     }
-    bytes.assign(buffer_.begin() + static_cast<long>(at), buffer_.begin() + static_cast<long>(at + length));
-    kept_.push_back({number, std::move(bytes)});
+    bytes.assign(buffer_.begin() + static_cast<long>(at), buffer_.begin() + static_cast<long>(at + frame.length));
+    kept_.push_back({number, frame.offset, std::move(bytes)});
 }
 
 bool HostDecoder::TakeOver()
@@ -222,7 +223,7 @@ bool HostDecoder::TakeOver()
     std::vector<uint32_t> lengths;
     for (size_t k = first; k < end; ++k) {
         const uint32_t length = static_cast<uint32_t>(kept_[k].bytes.size());
-        frames.push_back({static_cast<uint32_t>(buffer.size()), kept_[k].number, length});
+        frames.push_back({static_cast<uint32_t>(buffer.size()), kept_[k].number, length, kept_[k].offset});
         lengths.push_back(length);
         buffer.insert(buffer.end(), kept_[k].bytes.begin(), kept_[k].bytes.end());
     }
@@ -263,8 +264,9 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         int32_t r;
         if (fresh_) {
             lengths_.clear();
+            offsets_.clear();
             uint32_t at = base_ + static_cast<uint32_t>(buffer_.size());
-            if (reader_.Read(buffer_, readChunk, lengths_) == 0) {
+            if (reader_.Read(buffer_, readChunk, lengths_, &offsets_) == 0) {
                 if (reader_.Starved())
                     return Step::NeedInput;
                 if (padded_ || in_->Failed())
@@ -272,9 +274,9 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
                 buffer_.insert(buffer_.end(), streamGuard, 0);
                 padded_ = true;
             }
-            for (uint32_t length : lengths_) {
-                frames_.push_back({at, nextNumber_++, length});
-                at += length;
+            for (size_t k = 0; k < lengths_.size(); ++k) {
+                frames_.push_back({at, nextNumber_++, lengths_[k], offsets_[k]});
+                at += lengths_[k];
             }
         }
         {
@@ -305,9 +307,11 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
             frames_.pop_front();
         if (!frames_.empty() && frames_.front().position == pos) {
             frame.number = frames_.front().number;
-            Keep(pos, frame.number, frames_.front().length);
+            frame.offset = frames_.front().offset;
+            Keep(frames_.front());
         } else {
             ++frame.number;
+            frame.offset = -1;
         }
         if (frame.number < skipBelow_)
             continue;  // decoded again for a takeover: its output went out before

@@ -26,6 +26,7 @@
 struct DecodedFrame {
     std::vector<uint8_t> pcm;
     uint64_t number = 0;         // audio frames before it in the stream (header frame not counted)
+    int64_t offset = -1;         // of its first byte in the input; -1 unknown
     FrameHeader header;          // of the frame as coded
     bool formatChanged = false;  // its rate or channels differ from the frame before
 };
@@ -109,9 +110,11 @@ private:
         uint32_t position;
         uint64_t number;
         uint32_t length;
+        int64_t offset;   // in the input
     };
     struct Kept {  // a frame decoded lately, for a takeover
         uint64_t number;
+        int64_t offset;
         std::vector<uint8_t> bytes;
     };
 
@@ -119,7 +122,7 @@ private:
     /** Makes the library this handle's again; under the lock. */
     bool TakeOver();
     bool Probe(const uint8_t *frames, size_t size, const std::vector<uint32_t> &lengths);
-    void Keep(uint32_t position, uint64_t number, uint32_t length);
+    void Keep(const Pending &frame);
 
     Input *in_ = nullptr;
     AudioReader reader_;
@@ -141,6 +144,7 @@ private:
     int64_t lastPosition_ = -1;  // of the frame decoded last in this buffer
     std::deque<Kept> kept_;
     std::vector<uint32_t> lengths_;
+    std::vector<int64_t> offsets_;
     FrameHeader last_;  // of the frame decoded last
     std::vector<uint8_t> pcm_ = std::vector<uint8_t>(VORLIX_MAX_OUTPUT_BYTES);
 };

@@ -29,6 +29,7 @@ public:
     void Keep(bool keep);
     /** Whether the bytes up to an offset can be read now (see ByteSource). */
     bool Ready(int64_t end) const { return source_->Ready(end); }
+    bool Framed() const { return source_->Framed(); }
 
     bool Seekable() const { return seekable_; }
     bool Failed() const { return failed_; }

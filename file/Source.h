@@ -25,6 +25,9 @@ public:
     /** Whether the bytes up to `end` (an offset) can be read now, or the
      *  source ends before: false only while pushed bytes are awaited. */
     virtual bool Ready(int64_t) const { return true; }
+    /** A source of whole frames (a parser's output): what is there is
+     *  judged without waiting for the lookahead. */
+    virtual bool Framed() const { return false; }
 };
 
 /** A file descriptor; closed at the end when owned. */
@@ -78,11 +81,14 @@ private:
 };
 
 /** Bytes pushed by the host. Reads give what has come; Ready tells whether
- *  a stretch is there yet. The bytes read are let go. */
+ *  a stretch is there yet. The bytes read are let go. Framed: each feed
+ *  holds whole frames. */
 class PushSource : public ByteSource {
 public:
+    explicit PushSource(bool framed = false) : framed_(framed) {}
     long Read(uint8_t *out, size_t n) override;
     bool Ready(int64_t end) const override { return ended_ || end <= received_; }
+    bool Framed() const override { return framed_; }
 
     void Feed(const uint8_t *data, size_t n);
     void End() { ended_ = true; }
@@ -93,6 +99,7 @@ private:
     std::vector<uint8_t> pending_;  // received, not yet read
     size_t from_ = 0;               // first unread byte of pending_
     int64_t received_ = 0;
+    bool framed_ = false;
     bool ended_ = false;
 };
 

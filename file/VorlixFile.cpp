@@ -56,6 +56,7 @@ struct VorlixFile {
     std::vector<uint8_t> ready;  // samples out of the timeline, not yet read
     size_t readyFrom = 0;
     int64_t position = 0;        // of the next sample read
+    int64_t readyOffset = -1;    // input offset of the frame pushed last
     DecodedFrame frame;
 };
 
@@ -108,8 +109,10 @@ int Describe(VorlixFile *f)
         return VF_ENEEDMORE;
     switch (f->decoder.Open(*f->in, f->rateRequest, f->stereo)) {
     case HostDecoder::Status::NeedInput:
-        // look again once the bytes have doubled: finding stays linear
-        f->retryAt = std::max<int64_t>(2 * f->push->Received(), f->push->Received() + 4096);
+        // look again once the bytes have doubled, so that finding stays
+        // linear; whole frames at the next one
+        f->retryAt = f->push->Framed() ? f->push->Received() + 1
+                                       : std::max<int64_t>(2 * f->push->Received(), f->push->Received() + 4096);
         return VF_ENEEDMORE;
     case HostDecoder::Status::ReadError:
         f->described = true;
@@ -242,8 +245,21 @@ int Decode(VorlixFile *f, size_t want)
                               f->frame.header.sampleRate, f->frame.header.Channels());
         }
         f->timeline.Push(f->frame.number, f->frame.pcm.data(), f->frame.pcm.size(), f->ready);
+        f->readyOffset = f->frame.offset;
     }
     return 0;
+}
+
+// Hands out `have` samples per channel of the ready ones.
+void Take(VorlixFile *f, int16_t *pcm, size_t have)
+{
+    // little-endian bytes to native samples
+    const size_t values = have * static_cast<size_t>(f->decoder.Channels());
+    const uint8_t *p = f->ready.data() + f->readyFrom;
+    for (size_t i = 0; i < values; ++i)
+        pcm[i] = static_cast<int16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    f->readyFrom += 2 * values;
+    f->position += static_cast<int64_t>(have);
 }
 
 int ModeOf(ChannelMode m)
@@ -370,6 +386,11 @@ VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallb
 VORLIXFILE_API VorlixFile *vf_open_push(int *error)
 {
     return Opened(std::make_unique<PushSource>(), "", error);
+}
+
+VORLIXFILE_API VorlixFile *vf_open_frames(int *error)
+{
+    return Opened(std::make_unique<PushSource>(true), "", error);
 }
 
 VORLIXFILE_API int vf_feed(VorlixFile *f, const unsigned char *data, size_t n)
@@ -569,17 +590,27 @@ VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples)
     const size_t want = static_cast<size_t>(samples) * frameBytes;
     const int r = Decode(f, want);
     const size_t have = std::min(want, f->ready.size() - f->readyFrom) / frameBytes;
-    if (have == 0) {
-        if (r < 0)
-            return r;
-        return f->error;
-    }
-    // little-endian bytes to native samples
-    const uint8_t *p = f->ready.data() + f->readyFrom;
-    for (size_t i = 0; i < have * frameBytes / 2; ++i)
-        pcm[i] = static_cast<int16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-    f->readyFrom += have * frameBytes;
-    f->position += static_cast<int64_t>(have);
+    if (have == 0)
+        return r < 0 ? r : f->error;
+    Take(f, pcm, have);
+    return static_cast<int>(have);
+}
+
+VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64_t *offset)
+{
+    if (f == nullptr || pcm == nullptr || samples < 0)
+        return VF_EINVAL;
+    if (const int r = StartDecoding(f); r < 0)
+        return r;
+    const size_t frameBytes = 2 * static_cast<size_t>(f->decoder.Channels());
+    // the rest of the frame read last, or the next frame with samples
+    const int r = f->ready.size() == f->readyFrom ? Decode(f, 1) : 0;
+    const size_t have = std::min(static_cast<size_t>(samples) * frameBytes, f->ready.size() - f->readyFrom) / frameBytes;
+    if (have == 0)
+        return r < 0 ? r : f->error;
+    if (offset != nullptr)
+        *offset = f->readyOffset;
+    Take(f, pcm, have);
     return static_cast<int>(have);
 }
 

@@ -105,6 +105,14 @@ VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallb
  *  once enough bytes have come; until then vf_info and vf_read return
  *  VF_ENEEDMORE. Never fails but for memory. */
 VORLIXFILE_API VorlixFile *vf_open_push(int *error);
+/** Push mode for a parser's output (GStreamer's mpegaudioparse, a demuxer):
+ *  as vf_open_push, but each vf_feed holds whole frames (one or more) and
+ *  nothing between them, so that a frame is read as soon as the next feed
+ *  has come (or vf_feed_end): one frame of latency instead of the 12 KiB
+ *  lookahead that a stream of arbitrary bytes needs. Bytes that are not
+ *  frames are still passed over safely; the stream is then judged on what
+ *  has come, as a parser would. */
+VORLIXFILE_API VorlixFile *vf_open_frames(int *error);
 /** Push mode: hands the handle n more bytes (copied). 0, or VF_EINVAL. */
 VORLIXFILE_API int vf_feed(VorlixFile *f, const unsigned char *data, size_t n);
 /** Push mode: no more bytes follow, so that the last frame comes out. */
@@ -197,6 +205,17 @@ VORLIXFILE_API int vf_set_replaygain(VorlixFile *f, int mode, int extra_db);
  *  or, in push mode, when the bytes run out), 0 at the end, or a VF_E...
  *  code; VF_ENEEDMORE in push mode asks for more bytes. */
 VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples);
+
+/** As vf_read, but stops at the end of one frame's samples, for hosts that
+ *  keep their own frame timing (a GStreamer decoder): each call gives the
+ *  rest of the frame read last, or the next frame that has samples. A frame
+ *  that cannot decode (its bit reservoir is missing after a jump, or it is
+ *  damaged) gives none and is passed over. *offset (when not NULL) gets the
+ *  input offset of the frame's first byte: in push mode, bytes counted from
+ *  the first fed. With the gapless trims on, the end trim holds samples back
+ *  until the stream's end is known, so they come with a later frame's
+ *  offset: switch the trims off (vf_set_gapless) to keep frames whole. */
+VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64_t *offset);
 
 /** Goes to a sample, exactly: the next read starts there. 0, VF_ENOSEEK on
  *  a stream, VF_EBADPOS past the end. */

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "HostDecoder.h"
+#include "format/FrameHeader.h"
 #include "TestSupport.h"
 #include "cli/HostSupport.h"
 #include "vorlixfile.h"
@@ -184,6 +186,128 @@ TEST_F(FileLibrary, EveryWayOfOpeningGivesWhatVorlixDecodeWrites)
         }
         Fresh();
         EXPECT_EQ(Pushed(file, random), expected) << "push mode";
+    }
+}
+
+// A parser's output into vf_open_frames: the frames libmad finds, `most`
+// at a time (1 to most), read by vf_read_frame with room for `room` samples
+// (random from 1 when 0). Notes at which feed each frame's samples came.
+struct FramedRun {
+    Bytes pcm;
+    std::vector<int64_t> offsets;  // of each read
+    std::vector<int> counts;       // samples per channel of each read
+    std::map<int64_t, size_t> cameAt, fedAt;  // frame offset -> feed number
+};
+
+FramedRun Framed(const Bytes &file, std::mt19937 &random, int most, int room)
+{
+    FramedRun run;
+    File f(vf_open_frames(nullptr), vf_free);
+    EXPECT_EQ(vf_set_gapless(f.get(), 0), 0);
+    std::vector<size_t> starts = FrameOffsets(file);
+    starts.push_back(file.size());
+    std::vector<int16_t> pcm(8192 * 2);
+    size_t next = 0, feeds = 0;
+    for (;;) {
+        const int want = room != 0 ? room : 1 + static_cast<int>(random() % 2000);
+        int64_t offset = -2;
+        const int n = vf_read_frame(f.get(), pcm.data(), want, &offset);
+        if (n > 0) {
+            AppendLe(run.pcm, pcm.data(), static_cast<size_t>(n * vf_channels(f.get())));
+            run.offsets.push_back(offset);
+            run.counts.push_back(n);
+            run.cameAt.emplace(offset, feeds);
+            continue;
+        }
+        if (n != VF_ENEEDMORE)
+            break;
+        if (next + 1 >= starts.size()) {
+            vf_feed_end(f.get());
+            ++feeds;
+            continue;
+        }
+        const size_t take = std::min<size_t>(1 + random() % static_cast<size_t>(most), starts.size() - 1 - next);
+        for (size_t k = 0; k < take; ++k)
+            run.fedAt.emplace(static_cast<int64_t>(starts[next + k]), feeds);
+        EXPECT_EQ(vf_feed(f.get(), file.data() + starts[next], starts[next + take] - starts[next]), 0);
+        next += take;
+        ++feeds;
+    }
+    return run;
+}
+
+TEST_F(FileLibrary, WholeFramesFedComeOutFrameByFrameOneFeedLater)
+{
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
+    std::mt19937 random(seed);
+    const char *const plain[] = {"crc-44100-stereo.mp3",   "damaged-frame.mp3",      "garbage-between-frames.mp3",
+                                 "loud-clipping.mp3",      "mpeg1-32000-stereo.mp3", "mpeg1-44100-mono.mp3",
+                                 "mpeg1-48000-stereo.mp3", "mpeg2-16000-stereo.mp3", "mpeg2-22050-mono.mp3",
+                                 "mpeg25-8000-mono.mp3",   "mpeg25-11025-stereo.mp3"};
+    for (const char *name : plain) {
+        SCOPED_TRACE(name);
+        const Bytes expected = Program(data + "/" + name, "--no-gapless");
+        const Bytes file = ReadFixture(name);
+        FrameHeader first;
+        ASSERT_TRUE(ParseFrameHeader(file.data() + FrameOffsets(file).front(), first));
+
+        // a frame at a time: each read is one whole frame, in order, and
+        // comes with the feed after its own
+        Fresh();
+        const FramedRun one = Framed(file, random, 1, 8192);
+        EXPECT_EQ(one.pcm, expected);
+        ASSERT_FALSE(one.offsets.empty());
+        for (size_t i = 0; i < one.offsets.size(); ++i) {
+            EXPECT_EQ(one.counts[i], first.SamplesPerFrame()) << "read " << i;
+            if (i > 0) {
+                EXPECT_GT(one.offsets[i], one.offsets[i - 1]) << "read " << i;
+            }
+            ASSERT_EQ(one.fedAt.count(one.offsets[i]), 1u) << "read " << i << " at " << one.offsets[i];
+            // feed k is number k; reads after it come at k + 1 (after junk,
+            // a frame waits for a second header to find the stream again)
+            if (std::string(name) != "garbage-between-frames.mp3") {
+                EXPECT_LE(one.cameAt.at(one.offsets[i]), one.fedAt.at(one.offsets[i]) + 2) << "read " << i;
+            }
+        }
+        // several frames per feed, reads of random sizes: the same samples
+        Fresh();
+        EXPECT_EQ(Framed(file, random, 4, 0).pcm, expected) << "several frames per feed";
+    }
+}
+
+// Bytes that are not whole frames (a whole file in pieces) pass safely.
+TEST_F(FileLibrary, AFramedHandleFedArbitraryPiecesDecodesThem)
+{
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
+    std::mt19937 random(seed);
+    for (const char *name : fixtures) {
+        SCOPED_TRACE(name);
+        const Bytes expected = Program(data + "/" + name);
+        const Bytes file = ReadFixture(name);
+        Fresh();
+        File f(vf_open_frames(nullptr), vf_free);
+        Bytes out;
+        std::vector<int16_t> pcm(4096 * 2);
+        size_t at = 0;
+        for (;;) {
+            const int n = vf_read(f.get(), pcm.data(), 4096);
+            if (n > 0) {
+                AppendLe(out, pcm.data(), static_cast<size_t>(n * vf_channels(f.get())));
+                continue;
+            }
+            if (n != VF_ENEEDMORE)
+                break;
+            if (at == file.size()) {
+                vf_feed_end(f.get());
+                continue;
+            }
+            const size_t take = std::min<size_t>(1 + random() % 3000, file.size() - at);
+            vf_feed(f.get(), file.data() + at, take);
+            at += take;
+        }
+        EXPECT_EQ(out, expected);
     }
 }
 

@@ -82,19 +82,6 @@ bool ParseWhole(const std::string &text, long lo, long hi, long &value)
     return errno == 0 && *end == '\0' && value >= lo && value <= hi;
 }
 
-struct Preset {
-    const char *name;
-    int8_t bands[11];
-};
-
-const Preset presets[] = {
-    {"flat", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {"bass", {6, 5, 4, 2, 0, 0, 0, 0, 0, 0, -4}},
-    {"treble", {0, 0, 0, 0, 0, 0, 1, 3, 5, 6, -4}},
-    {"voice", {-4, -2, 0, 2, 4, 4, 3, 1, -1, -3, -2}},
-    {"loudness", {5, 4, 2, 0, -1, -1, 0, 2, 4, 5, -3}},
-};
-
 } // namespace
 
 std::optional<double> ParseTime(const std::string &text)
@@ -133,17 +120,6 @@ bool ParseBands(const std::string &text, int8_t bands[11])
         bands[i] = static_cast<int8_t>(v);
     }
     return true;
-}
-
-bool PresetBands(const std::string &name, int8_t bands[11])
-{
-    for (const Preset &p : presets) {
-        if (name == p.name) {
-            std::memcpy(bands, p.bands, 11);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool SupportedRate(int32_t rate)
@@ -226,7 +202,7 @@ Options ParseOptions(int argc, char **argv)
             o.eq = true;
             break;
         case 'E':
-            if (!PresetBands(arg, o.bands))
+            if (!PresetBands(arg.c_str(), o.bands))
                 Fail("unknown equalizer preset '" + arg + "'; presets: flat, bass, treble, "
                      "voice, loudness");
             o.eq = true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "EqPresets.h"
+
 struct Options {
     std::vector<std::string> inputs;  // file names, "-" for standard input
     std::string output;             // file name, "-" for standard output, "" for the default
@@ -41,8 +43,6 @@ std::optional<double> ParseTime(const std::string &text);
 /** Eleven comma-separated whole dB values in -128..127; false when malformed. */
 bool ParseBands(const std::string &text, int8_t bands[11]);
 
-/** Band settings of a named equalizer curve; false when there is none. */
-bool PresetBands(const std::string &name, int8_t bands[11]);
 
 /** The output rates the decoder converts to. */
 bool SupportedRate(int32_t rate);

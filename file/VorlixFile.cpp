@@ -109,9 +109,10 @@ int Describe(VorlixFile *f)
         return VF_ENEEDMORE;
     switch (f->decoder.Open(*f->in, f->rateRequest, f->stereo)) {
     case HostDecoder::Status::NeedInput:
-        // look again once the bytes have doubled, so that finding stays
-        // linear; whole frames at the next one
-        f->retryAt = f->push->Framed() ? f->push->Received() + 1
+        // look again once the bytes have grown by a share, so that finding
+        // stays near linear: doubled, or with whole frames (the next one
+        // decides) by a quarter
+        f->retryAt = f->push->Framed() ? f->push->Received() + f->push->Received() / 4 + 1
                                        : std::max<int64_t>(2 * f->push->Received(), f->push->Received() + 4096);
         return VF_ENEEDMORE;
     case HostDecoder::Status::ReadError:

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // libvorlixfile through its public header. The input's first bytes choose
 // how it is opened (memory, callbacks with or without seek, push mode with
-// feeds of a chosen size), the read sizes and a seek; the rest is the file.
+// feeds of a chosen size, or of whole frames read a frame at a time), the
+// read sizes and a seek; the rest is the file.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -49,6 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 4)
         return 0;
     const uint8_t mode = data[0] % 4, readSize = data[1], seekAt = data[2], feed = data[3];
+    // push mode for whole frames (bit 7), read a frame at a time
+    const bool framed = mode == 3 && (data[0] & 0x80) != 0;
     // an exact copy, so that a read past the end is caught
     std::vector<uint8_t> file(data + 4, data + size);
     Source source{file.data(), file.size(), 0, 1 + static_cast<size_t>(feed) * 37};
@@ -57,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     VorlixFile *f = mode == 0   ? vf_open_memory(file.data(), file.size(), &error)
                     : mode == 1 ? vf_open_callbacks(&source, &seekable, &error)
                     : mode == 2 ? vf_open_callbacks(&source, &stream, &error)
+                    : framed    ? vf_open_frames(&error)
                                 : vf_open_push(&error);
     if (f == nullptr)
         return 0;
@@ -71,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<int16_t> pcm(2 * 6912);
     size_t pushed = 0;
     for (int rounds = 0; rounds < 100000; ++rounds) {
-        const int n = vf_read(f, pcm.data(), 1 + readSize * 27);
+        int64_t offset = 0;
+        const int n = framed ? vf_read_frame(f, pcm.data(), 1 + readSize * 27, &offset)
+                             : vf_read(f, pcm.data(), 1 + readSize * 27);
         if (n == VF_ENEEDMORE && mode == 3) {
             if (pushed == file.size()) {
                 vf_feed_end(f);

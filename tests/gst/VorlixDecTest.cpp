@@ -366,13 +366,14 @@ TEST_F(Element, ASeekWhilePlayingLandsWhereTheParserPutsIt)
         const GstClockTime landed = run.pts[before];
         EXPECT_LE(landed, target);
         EXPECT_LT(target - landed, 1152 * GST_SECOND / 44100 + 1) << "landed at " << landed;
-        // every buffer from the third on is the full decode's stretch at its time
+        // every buffer but the first (a restart's, without the synthesis
+        // overlap of the frame before) is the full decode's stretch at its time
         size_t offset = 0;
         for (size_t i = 0; i < before; ++i)
             offset += run.sizes[i];
         for (size_t i = before; i < run.pts.size(); ++i) {
             const size_t at = SampleAt(run.pts[i], 44100) * 4;
-            if (i >= before + 2 && at + run.sizes[i] <= full.size()) {
+            if (i >= before + 1 && at + run.sizes[i] <= full.size()) {
                 const Bytes got(run.pcm.begin() + static_cast<long>(offset),
                                 run.pcm.begin() + static_cast<long>(offset + run.sizes[i]));
                 const Bytes want(full.begin() + static_cast<long>(at), full.begin() + static_cast<long>(at + run.sizes[i]));

@@ -231,8 +231,16 @@ GstFlowReturn PushFrame(GstVorlixDec *dec, int samples)
 {
     GstAudioDecoder *base = GST_AUDIO_DECODER(dec);
     if (!dec->decoded) {
-        VorlixFileInfo info;
+        VorlixFileInfo info = {};
         dec->inRate = vf_info(dec->file, &info) == 0 ? info.rate : 0;
+        // each frame comes out when the next one has come: a frame's latency
+        if (dec->inRate > 0) {
+            const GstClockTime frame = gst_util_uint64_scale_int(info.version == 10 ? 1152 : 576, GST_SECOND, dec->inRate);
+            GstClockTime min = 0, max = 0;
+            gst_audio_decoder_get_latency(base, &min, &max);
+            if (min != frame || max != frame)
+                gst_audio_decoder_set_latency(base, frame, frame);
+        }
         dec->outRate = vf_rate(dec->file);
         dec->channels = vf_channels(dec->file);
         GstAudioInfo out;

@@ -216,6 +216,11 @@ TEST_P(Harness, NegotiatesTheStreamsCapsAndGivesOneBufferPerFrame)
     gst_caps_unref(out);
 
     EXPECT_EQ(gst_harness_buffers_received(h), frames.size() - (header ? 1 : 0));
+    // a frame's latency: each comes out when the next has come
+    GstClockTime min = 0, max = 0;
+    gst_audio_decoder_get_latency(GST_AUDIO_DECODER(h->element), &min, &max);
+    EXPECT_EQ(min, gst_util_uint64_scale_int(f.samplesPerFrame, GST_SECOND, f.rate));
+    EXPECT_EQ(max, min);
     while (GstBuffer *b = gst_harness_try_pull(h)) {
         EXPECT_EQ(gst_buffer_get_size(b), static_cast<gsize>(f.samplesPerFrame * f.channels * 2));
         gst_buffer_unref(b);

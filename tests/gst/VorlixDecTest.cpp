@@ -138,7 +138,7 @@ protected:
         char pattern[] = "/tmp/vorlix-gst-XXXXXX";
         dir = mkdtemp(pattern);
     }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+    void TearDown() override { EXPECT_EQ(Shell("rm -rf " + dir), 0); }
 
     Bytes Program(const std::string &path, const std::string &options = "")
     {

@@ -121,10 +121,11 @@ int64_t MemoryTell(void *source)
     return static_cast<int64_t>(static_cast<Memory *>(source)->at);
 }
 
-// Push mode: feeds of random sizes from 1 to 65,536 bytes, reads between.
-Bytes Pushed(const Bytes &file, std::mt19937 &random)
+// Push mode: feeds of random sizes from 1 to `most` bytes, reads between;
+// framed, a handle for whole frames fed arbitrary pieces all the same.
+Bytes Pushed(const Bytes &file, std::mt19937 &random, bool framed = false, size_t most = 65536)
 {
-    File f(vf_open_push(nullptr), vf_free);
+    File f(framed ? vf_open_frames(nullptr) : vf_open_push(nullptr), vf_free);
     Bytes out;
     std::vector<int16_t> pcm(4096 * 2);
     size_t at = 0;
@@ -140,7 +141,7 @@ Bytes Pushed(const Bytes &file, std::mt19937 &random)
             vf_feed_end(f.get());
             continue;
         }
-        const size_t take = std::min<size_t>(1 + random() % 65536, file.size() - at);
+        const size_t take = std::min<size_t>(1 + random() % most, file.size() - at);
         EXPECT_EQ(vf_feed(f.get(), file.data() + at, take), 0);
         at += take;
     }
@@ -186,6 +187,9 @@ TEST_F(FileLibrary, EveryWayOfOpeningGivesWhatVorlixDecodeWrites)
         }
         Fresh();
         EXPECT_EQ(Pushed(file, random), expected) << "push mode";
+        // bytes that are not whole frames pass a handle for frames safely
+        Fresh();
+        EXPECT_EQ(Pushed(file, random, true, 3000), expected) << "push mode for frames, fed arbitrary pieces";
     }
 }
 
@@ -273,41 +277,6 @@ TEST_F(FileLibrary, WholeFramesFedComeOutFrameByFrameOneFeedLater)
         // several frames per feed, reads of random sizes: the same samples
         Fresh();
         EXPECT_EQ(Framed(file, random, 4, 0).pcm, expected) << "several frames per feed";
-    }
-}
-
-// Bytes that are not whole frames (a whole file in pieces) pass safely.
-TEST_F(FileLibrary, AFramedHandleFedArbitraryPiecesDecodesThem)
-{
-    const uint32_t seed = TestSeed();
-    SCOPED_TRACE(SeedNote(seed));
-    std::mt19937 random(seed);
-    for (const char *name : fixtures) {
-        SCOPED_TRACE(name);
-        const Bytes expected = Program(data + "/" + name);
-        const Bytes file = ReadFixture(name);
-        Fresh();
-        File f(vf_open_frames(nullptr), vf_free);
-        Bytes out;
-        std::vector<int16_t> pcm(4096 * 2);
-        size_t at = 0;
-        for (;;) {
-            const int n = vf_read(f.get(), pcm.data(), 4096);
-            if (n > 0) {
-                AppendLe(out, pcm.data(), static_cast<size_t>(n * vf_channels(f.get())));
-                continue;
-            }
-            if (n != VF_ENEEDMORE)
-                break;
-            if (at == file.size()) {
-                vf_feed_end(f.get());
-                continue;
-            }
-            const size_t take = std::min<size_t>(1 + random() % 3000, file.size() - at);
-            vf_feed(f.get(), file.data() + at, take);
-            at += take;
-        }
-        EXPECT_EQ(out, expected);
     }
 }
 

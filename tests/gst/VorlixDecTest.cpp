@@ -9,6 +9,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -482,17 +483,35 @@ TEST_F(Element, GarbageGivesNoSamplesAndEndsOrFails)
     EXPECT_TRUE(run.pcm.empty());
 }
 
-TEST_F(Element, TwoPipelinesAtOnceDecodeAsEachAlone)
+// Two pipelines, and a discoverer (decodebin, vorlixdec preferred) looking
+// at a third file meanwhile.
+TEST_F(Element, TwoPipelinesAndADiscovererAtOnceDecodeAsEachAlone)
 {
     const std::string a = Encoded({44100, 2, "-V 2", 200000}, "a");
     const std::string b = Encoded({22050, 1, "-b 64", 100000}, "b");
+    const std::string c = Encoded({48000, 2, "-b 128", 96000}, "c");
     const Bytes wantA = Program(a), wantB = Program(b);
+    const Preferred preferred;
     Played runA, runB;
+    std::vector<GstClockTime> durations;
     std::thread other([&] { runB = Play(Decoded(b), nullptr, 1); });
+    std::thread looker([&] {
+        GstDiscoverer *discoverer = gst_discoverer_new(10 * GST_SECOND, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            GstDiscovererInfo *info = gst_discoverer_discover_uri(discoverer, ("file://" + c).c_str(), nullptr);
+            durations.push_back(info != nullptr ? gst_discoverer_info_get_duration(info) : 0);
+            if (info != nullptr)
+                gst_discoverer_info_unref(info);
+        }
+        g_object_unref(discoverer);
+    });
     runA = Play(Decoded(a), nullptr, 1);
     other.join();
+    looker.join();
     EXPECT_LE(MaxDifference(runA.pcm, wantA), 1);
     EXPECT_LE(MaxDifference(runB.pcm, wantB), 1);
+    for (const GstClockTime d : durations)
+        EXPECT_EQ(d, 2 * GST_SECOND) << "the discoverer's duration of 96000 samples at 48 kHz";
 }
 
 // playbin with vorlixdec preferred (the rank the README gives) and the next

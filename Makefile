@@ -52,6 +52,7 @@ demo: build
 	$(BUILD)/cli/vorlix-decode -q examples/sample.mp3 -o $(BUILD)/sample.wav
 	@echo "wrote $(BUILD)/sample.wav"
 	@if [ -x $(BUILD)/cli/vorlix-play ]; then echo "to hear it: $(BUILD)/cli/vorlix-play examples/sample.mp3 (keys: space, arrows, e, +/-, n/p, q)"; fi
+	@if [ -f $(BUILD)/gst/libgstvorlix.so ]; then echo "through GStreamer: GST_PLUGIN_PATH=$(BUILD)/gst gst-launch-1.0 filesrc location=examples/sample.mp3 ! mpegaudioparse ! vorlixdec ! audioconvert ! autoaudiosink"; fi
 
 # libFuzzer targets (clang), FUZZ_SECONDS each, then a replay of the corpus
 fuzz:

@@ -178,7 +178,10 @@ void ApplyEqualizer(GstVorlixDec *dec)
     int8_t bands[11] = {};
     gboolean on = TRUE;
     GST_OBJECT_LOCK(dec);
-    const gboolean changed = dec->eqChanged;
+    if (!dec->eqChanged || dec->file == nullptr) {
+        GST_OBJECT_UNLOCK(dec);
+        return;
+    }
     dec->eqChanged = FALSE;
     if (dec->custom)
         std::memcpy(bands, dec->bands, sizeof bands);
@@ -187,8 +190,7 @@ void ApplyEqualizer(GstVorlixDec *dec)
     else
         PresetBands(presetNames[dec->preset], bands);
     GST_OBJECT_UNLOCK(dec);
-    if (changed && dec->file != nullptr)
-        vf_set_equalizer(dec->file, on ? bands : nullptr);
+    vf_set_equalizer(dec->file, on ? bands : nullptr);
 }
 
 // Finishes, with no output, the frames wholly before input offset `before`:
@@ -419,7 +421,7 @@ gboolean ParseBands(const gchar *text, int8_t bands[11])
     return ok;
 }
 
-void SetProperty(GObject *object, guint id, const GValue *value, GParamSpec *spec)
+void SetProperty(GObject *object, guint id, const GValue *value, GParamSpec *param)
 {
     GstVorlixDec *dec = GST_VORLIX_DEC(object);
     switch (id) {
@@ -458,11 +460,11 @@ void SetProperty(GObject *object, guint id, const GValue *value, GParamSpec *spe
         break;
     }
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
 }
 
-void GetProperty(GObject *object, guint id, GValue *value, GParamSpec *spec)
+void GetProperty(GObject *object, guint id, GValue *value, GParamSpec *param)
 {
     GstVorlixDec *dec = GST_VORLIX_DEC(object);
     GST_OBJECT_LOCK(dec);
@@ -484,7 +486,7 @@ void GetProperty(GObject *object, guint id, GValue *value, GParamSpec *spec)
         g_value_set_int(value, dec->rate);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
     GST_OBJECT_UNLOCK(dec);
 }

@@ -88,11 +88,12 @@ bool Input::ReadAt(uint64_t offset, size_t n, uint8_t *out)
 {
     if (!seekable_)
         return false;
-    const bool ok = source_->ReadAt(offset, n, out);
+    const long got = source_->ReadAt(offset, n, out);
+    // a read that fails is the source's failure, not the end of its bytes;
     // a source that reads by seeking must come back to where reading was
-    if (!source_->Seek(offset_))
+    if (got < 0 || !source_->Seek(offset_))
         failed_ = true;
-    return ok;
+    return got >= 0 && static_cast<size_t>(got) == n;
 }
 
 void Input::Keep(bool keep)

@@ -8,18 +8,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool ByteSource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
+long ByteSource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
 {
+    if (Size() >= 0 && offset > static_cast<uint64_t>(Size()))
+        return 0;
     if (!Seek(static_cast<int64_t>(offset)))
-        return false;
+        return -1;
     size_t done = 0;
     while (done < n) {
         const long got = Read(out + done, n - done);
-        if (got <= 0)
-            return false;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
         done += static_cast<size_t>(got);
     }
-    return true;
+    return static_cast<long>(done);
 }
 
 FdSource::FdSource(int fd, bool owned) : fd_(fd), owned_(owned)
@@ -53,18 +57,20 @@ bool FdSource::Seek(int64_t offset)
     return seekable_ && lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool FdSource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
+long FdSource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
 {
     size_t done = 0;
     while (done < n) {
         const ssize_t got = pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            return false;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
         done += static_cast<size_t>(got);
     }
-    return true;
+    return static_cast<long>(done);
 }
 
 long MemorySource::Read(uint8_t *out, size_t n)
@@ -84,12 +90,14 @@ bool MemorySource::Seek(int64_t offset)
     return true;
 }
 
-bool MemorySource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
+long MemorySource::ReadAt(uint64_t offset, size_t n, uint8_t *out)
 {
-    if (offset > size_ || n > size_ - offset)
-        return false;
-    std::memcpy(out, data_ + offset, n);
-    return true;
+    if (offset > size_)
+        return 0;
+    const size_t take = std::min(n, size_ - static_cast<size_t>(offset));
+    if (take > 0)
+        std::memcpy(out, data_ + offset, take);
+    return static_cast<long>(take);
 }
 
 CallbackSource::CallbackSource(void *source, const VorlixFileCallbacks &callbacks)
@@ -105,7 +113,7 @@ CallbackSource::CallbackSource(void *source, const VorlixFileCallbacks &callback
 
 CallbackSource::~CallbackSource()
 {
-    if (callbacks_.close != nullptr)
+    if (closeAtEnd_ && callbacks_.close != nullptr)
         callbacks_.close(source_);
 }
 

@@ -20,8 +20,10 @@ public:
     virtual bool Seekable() const { return false; }
     /** Bytes in all; -1 when unknown. */
     virtual int64_t Size() const { return -1; }
-    /** n bytes at an offset of a seekable source; the position may move. */
-    virtual bool ReadAt(uint64_t offset, size_t n, uint8_t *out);
+    /** n bytes at an offset of a seekable source; the position may move.
+     *  Returns n, fewer where the source ends first, or -1 when a read (or
+     *  the seek before it) fails. */
+    virtual long ReadAt(uint64_t offset, size_t n, uint8_t *out);
     /** Whether the bytes up to `end` (an offset) can be read now, or the
      *  source ends before: false only while pushed bytes are awaited. */
     virtual bool Ready(int64_t) const { return true; }
@@ -39,7 +41,7 @@ public:
     bool Seek(int64_t offset) override;
     bool Seekable() const override { return seekable_; }
     int64_t Size() const override { return size_; }
-    bool ReadAt(uint64_t offset, size_t n, uint8_t *out) override;
+    long ReadAt(uint64_t offset, size_t n, uint8_t *out) override;
 
 private:
     int fd_;
@@ -56,7 +58,7 @@ public:
     bool Seek(int64_t offset) override;
     bool Seekable() const override { return true; }
     int64_t Size() const override { return static_cast<int64_t>(size_); }
-    bool ReadAt(uint64_t offset, size_t n, uint8_t *out) override;
+    long ReadAt(uint64_t offset, size_t n, uint8_t *out) override;
 
 private:
     const uint8_t *data_;
@@ -69,6 +71,9 @@ class CallbackSource : public ByteSource {
 public:
     CallbackSource(void *source, const VorlixFileCallbacks &callbacks);
     ~CallbackSource() override;
+    /** From here on the host's close is called at the end: only a handle
+     *  that opened closes the host's source. */
+    void CloseAtEnd() { closeAtEnd_ = true; }
     long Read(uint8_t *out, size_t n) override;
     bool Seek(int64_t offset) override;
     bool Seekable() const override { return size_ >= 0; }
@@ -78,6 +83,7 @@ private:
     void *source_;
     VorlixFileCallbacks callbacks_;
     int64_t size_ = -1;  // found by seeking to the end; -1 without seek
+    bool closeAtEnd_ = false;
 };
 
 /** Bytes pushed by the host. Reads give what has come; Ready tells whether

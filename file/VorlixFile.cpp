@@ -132,6 +132,11 @@ int Describe(VorlixFile *f)
     const bool scan = f->in->Seekable();
     if (scan)
         f->decoder.Scan(f->index);
+    // a read that failed in the tags or the scan leaves nothing to trust
+    if (f->in->Failed()) {
+        f->described = true;
+        return f->describeError = VF_EREAD;
+    }
     f->facts = ::Describe(f->decoder, scan ? &f->index : nullptr, f->gapless);
     if (!f->decoder.Header().Gapless() && !f->tags.itunesSmpb.empty() && f->facts.known)
         ItunesGapless(f, scan);
@@ -328,6 +333,8 @@ VORLIXFILE_API const char *vf_strerror(int error)
         return "more input is needed";
     case VF_ELATE:
         return "the output is fixed once reading has begun";
+    case VF_ENOPICTURE:
+        return "the tags hold no picture";
     default:
         return "unknown error";
     }
@@ -381,7 +388,13 @@ VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallb
         SetError(error, VF_EINVAL);
         return nullptr;
     }
-    return Opened(std::make_unique<CallbackSource>(source, *callbacks), "", error);
+    auto callbackSource = std::make_unique<CallbackSource>(source, *callbacks);
+    CallbackSource *opened = callbackSource.get();
+    VorlixFile *f = Opened(std::move(callbackSource), "", error);
+    // a handle that failed to open leaves the host's source to the host
+    if (f != nullptr)
+        opened->CloseAtEnd();
+    return f;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_push(int *error)
@@ -502,7 +515,7 @@ VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned c
     if (const int r = Describe(f); r < 0 && r != VF_ENOTAUDIO)
         return r;
     if (f->tags.picture.empty())
-        return VF_ENOTAUDIO;
+        return VF_ENOPICTURE;
     *mime = f->tags.pictureMime.c_str();
     *data = f->tags.picture.data();
     *size = f->tags.picture.size();
@@ -525,15 +538,19 @@ VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo)
 
 VORLIXFILE_API int vf_rate(VorlixFile *f)
 {
-    if (f == nullptr || Describe(f) != 0)
-        return 0;
+    if (f == nullptr)
+        return VF_EINVAL;
+    if (const int r = Describe(f); r < 0)
+        return r;
     return f->rateRequest != 0 ? f->rateRequest : f->decoder.First().sampleRate;
 }
 
 VORLIXFILE_API int vf_channels(VorlixFile *f)
 {
-    if (f == nullptr || Describe(f) != 0)
-        return 0;
+    if (f == nullptr)
+        return VF_EINVAL;
+    if (const int r = Describe(f); r < 0)
+        return r;
     return f->stereo ? 2 : f->decoder.First().Channels();
 }
 
@@ -585,6 +602,8 @@ VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples)
 {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
+    if (samples == 0)
+        return 0;
     if (const int r = StartDecoding(f); r < 0)
         return r;
     const size_t frameBytes = 2 * static_cast<size_t>(f->decoder.Channels());
@@ -601,6 +620,9 @@ VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64
 {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
+    // nothing asked: not a read, so the output can still be chosen
+    if (samples == 0)
+        return 0;
     if (const int r = StartDecoding(f); r < 0)
         return r;
     const size_t frameBytes = 2 * static_cast<size_t>(f->decoder.Channels());
@@ -662,9 +684,12 @@ VORLIXFILE_API int vf_scan_stream(VorlixFile *f)
         return VF_ELATE;
     if (!f->in->Seekable() && !f->facts.scanned) {
         f->decoder.Scan(f->index);
-        f->facts = ::Describe(f->decoder, &f->index, f->gapless);
         f->started = true;  // the stream is read: only describing is left
         f->ended = true;
+        // a count cut short by a failed read is no length
+        if (f->in->Failed())
+            return f->error = VF_EREAD;
+        f->facts = ::Describe(f->decoder, &f->index, f->gapless);
     }
     return 0;
 }

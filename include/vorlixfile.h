@@ -33,7 +33,8 @@
  * touch the decoder. Do not call libvorlix's own functions while handles
  * read.
  *
- * Errors are negative VF_E... codes; vf_strerror() names them.
+ * Errors are negative VF_E... codes; vf_strerror() names them. Each
+ * function's comment lists every code it returns.
  */
 #ifndef VORLIXFILE_H
 #define VORLIXFILE_H
@@ -53,7 +54,8 @@ extern "C" {
 
 /** Result codes: 0 or a count on success, these on failure. */
 enum {
-    VF_EREAD = -1,      /**< the source failed to read (or seek while reading) */
+    VF_EREAD = -1,      /**< the source failed to read (or seek while reading):
+                             never taken for the end of its bytes */
     VF_EFAULT = -2,     /**< out of memory, or an internal inconsistency */
     VF_EINVAL = -3,     /**< a null handle or pointer, or a value out of range */
     VF_ENOTAUDIO = -4,  /**< no MPEG audio in the input (tags aside) */
@@ -61,10 +63,12 @@ enum {
     VF_EBADPOS = -6,    /**< a position past the end of the stream */
     VF_EOPEN = -7,      /**< the file cannot be opened (errno says why) */
     VF_ENEEDMORE = -8,  /**< push mode: feed more bytes (or vf_feed_end) */
-    VF_ELATE = -9       /**< only before the first read: the output format */
+    VF_ELATE = -9,      /**< only before the first read: the output format */
+    VF_ENOPICTURE = -10 /**< the tags hold no picture */
 };
 
-/** A short English text for a result code. */
+/** A short English text for a result code ("unknown error" for any other
+ *  value); never NULL. */
 VORLIXFILE_API const char *vf_strerror(int error);
 
 typedef struct VorlixFile VorlixFile;
@@ -79,31 +83,42 @@ typedef struct VorlixFileCallbacks {
     int (*seek)(void *source, int64_t offset, int whence);
     /** The current offset, or < 0 on failure. NULL for a stream. */
     int64_t (*tell)(void *source);
-    /** Called by vf_free; NULL when the host closes the source itself. */
+    /** Called by vf_free, and only there: an open that fails leaves the
+     *  source to the host. NULL when the host closes the source itself. */
     int (*close)(void *source);
 } VorlixFileCallbacks;
 
 /* Opening. Each returns a handle, or NULL with *error (when error is not
- * NULL) set to a VF_E... code. The handle reads the input's start to find
- * the audio and its header frame, and reads the tags; a seekable source is
- * also scanned frame by frame for its exact length (header parsing only). */
+ * NULL) set to a VF_E... code (0 on success). The handle reads the input's
+ * start to find the audio and its header frame, and reads the tags; a
+ * seekable source is also scanned frame by frame for its exact length
+ * (header parsing only). Where the source fails to read during all this, the
+ * open fails with VF_EREAD, whatever the bytes before said. VF_EFAULT: out
+ * of memory. */
 
 /** A file by path; "-" is standard input (a stream). An input that holds
  *  tags but no audio opens for its tags (vf_info then says VF_ENOTAUDIO);
- *  one with neither fails with VF_ENOTAUDIO. */
+ *  one with neither fails with VF_ENOTAUDIO. VF_EINVAL: path is NULL;
+ *  VF_EOPEN: it cannot be opened, or is a directory (errno says why);
+ *  VF_EREAD, VF_ENOTAUDIO, VF_EFAULT. */
 VORLIXFILE_API VorlixFile *vf_open_file(const char *path, int *error);
 /** An open descriptor, read from its current offset when it cannot seek and
- *  from offset 0 when it can; vf_free does not close it. */
+ *  from offset 0 when it can; vf_free does not close it. VF_EINVAL: fd < 0;
+ *  VF_EREAD (a descriptor not open for reading, a directory's), VF_ENOTAUDIO,
+ *  VF_EFAULT. */
 VORLIXFILE_API VorlixFile *vf_open_fd(int fd, int *error);
-/** size bytes at data, not copied: keep them in place until vf_free. */
+/** size bytes at data, not copied: keep them in place until vf_free.
+ *  VF_EINVAL: data NULL with size > 0; VF_ENOTAUDIO, VF_EFAULT. */
 VORLIXFILE_API VorlixFile *vf_open_memory(const unsigned char *data, size_t size, int *error);
 /** The host's callbacks on source. Without seek or tell the source is a
  *  stream: everything works but seeking, and the length comes from the
- *  header frame or is unknown. */
+ *  header frame or is unknown. A source whose seek to its end fails at the
+ *  open is taken for a stream. VF_EINVAL: callbacks or its read NULL;
+ *  VF_EREAD, VF_ENOTAUDIO, VF_EFAULT; the host's close is not called. */
 VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallbacks *callbacks, int *error);
 /** Push mode: a handle fed by vf_feed. It describes the stream and reads
  *  once enough bytes have come; until then vf_info and vf_read return
- *  VF_ENEEDMORE. Never fails but for memory. */
+ *  VF_ENEEDMORE. Never fails but for memory (VF_EFAULT). */
 VORLIXFILE_API VorlixFile *vf_open_push(int *error);
 /** Push mode for a parser's output (GStreamer's mpegaudioparse, a demuxer):
  *  as vf_open_push, but each vf_feed holds whole frames (one or more) and
@@ -113,9 +128,12 @@ VORLIXFILE_API VorlixFile *vf_open_push(int *error);
  *  frames are still passed over safely; the stream is then judged on what
  *  has come, as a parser would. */
 VORLIXFILE_API VorlixFile *vf_open_frames(int *error);
-/** Push mode: hands the handle n more bytes (copied). 0, or VF_EINVAL. */
+/** Push mode: hands the handle n more bytes (copied). 0, or VF_EINVAL: a
+ *  NULL handle, one not in push mode, data NULL with n > 0, or a feed after
+ *  vf_feed_end. */
 VORLIXFILE_API int vf_feed(VorlixFile *f, const unsigned char *data, size_t n);
-/** Push mode: no more bytes follow, so that the last frame comes out. */
+/** Push mode: no more bytes follow, so that the last frame comes out. 0, or
+ *  VF_EINVAL: a NULL handle or one not in push mode. */
 VORLIXFILE_API int vf_feed_end(VorlixFile *f);
 
 /** Closes the handle and frees everything it holds; NULL is harmless. */
@@ -147,8 +165,9 @@ typedef struct VorlixFileInfo {
     int64_t audio_offset; /**< byte offset of the first frame (the header frame, if any) */
 } VorlixFileInfo;
 
-/** Fills *info. 0, VF_EINVAL, VF_ENEEDMORE (push mode, not yet open), or
- *  VF_ENOTAUDIO (an input of tags alone: it opens for its tags). */
+/** Fills *info. 0, VF_EINVAL (f or info NULL), VF_ENEEDMORE (push mode,
+ *  not yet open), or VF_ENOTAUDIO (an input of tags alone: it opens for its
+ *  tags; in push mode, bytes that ended without audio). */
 VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info);
 
 /** Tags as UTF-8 key/value pairs under the names players use: TITLE,
@@ -156,7 +175,8 @@ VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info);
  *  COMMENT, COMPOSER, ... (from ID3v2, APEv2 and ID3v1; several values of
  *  one field joined by " / "). vf_tag_count is the number of pairs; key and
  *  value of pair i stay valid until vf_free. vf_tag gives the value of a key
- *  (ASCII, any case), or NULL. */
+ *  (ASCII, any case), or NULL. A NULL handle, an index out of range or a
+ *  push handle still waiting for bytes: 0 pairs, NULL. */
 VORLIXFILE_API int vf_tag_count(VorlixFile *f);
 VORLIXFILE_API const char *vf_tag_key(VorlixFile *f, int i);
 VORLIXFILE_API const char *vf_tag_value(VorlixFile *f, int i);
@@ -165,7 +185,8 @@ VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key);
 /** ReplayGain: gains in dB, peaks as linear full scale (0 when not given:
  *  lame writes its peak only when it decodes to measure it); 0 for the "has"
  *  flags when absent. From ID3v2 TXXX, APEv2 or LAME's extension, in that
- *  order of preference. */
+ *  order of preference. 0 (also for an input of tags alone), VF_EINVAL (f
+ *  or gain NULL), VF_ENEEDMORE (push mode, not yet open). */
 typedef struct VorlixFileReplayGain {
     int has_track, has_album;
     double track_gain, track_peak, album_gain, album_peak;
@@ -173,37 +194,52 @@ typedef struct VorlixFileReplayGain {
 VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain);
 
 /** The front cover (or else the first picture) of the ID3v2 tag: its MIME
- *  type and bytes, valid until vf_free. 0, or VF_ENOTAUDIO when there is none. */
+ *  type and bytes, valid until vf_free. 0, VF_ENOPICTURE when there is none
+ *  (also in an input of tags alone; earlier versions said VF_ENOTAUDIO),
+ *  VF_EINVAL (a NULL argument), VF_ENEEDMORE (push mode, not yet open). */
 VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned char **data, size_t *size);
 
 /* Output and options. */
 
 /** The output: 0 for the first frame's rate, or one of the nine MPEG rates
  *  (the library's converter); stereo nonzero makes a mono stream stereo.
- *  Only before the first read or seek (VF_ELATE after). */
+ *  Only before the first read or seek (VF_ELATE after; a read of 0 samples
+ *  does not count). 0, VF_EINVAL (a NULL handle or another rate), VF_ELATE. */
 VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo);
-/** Output rate and channels (after vf_set_output). */
+/** Output rate and channels (after vf_set_output): a positive number, or a
+ *  negative code that no rate or channel count can be taken for: VF_EINVAL
+ *  (a NULL handle), VF_ENEEDMORE (push mode, not yet open), VF_ENOTAUDIO (an
+ *  input of tags alone). Earlier versions gave 0 for all of these. */
 VORLIXFILE_API int vf_rate(VorlixFile *f);
 VORLIXFILE_API int vf_channels(VorlixFile *f);
-/** Gapless trims on (the default) or off; only before the first read. */
+/** Gapless trims on (the default) or off; only before the first read.
+ *  0, VF_EINVAL (a NULL handle), VF_ELATE. */
 VORLIXFILE_API int vf_set_gapless(VorlixFile *f, int on);
 /** The equalizer: 11 signed dB values (ten bands low to high, then a preamp
- *  added to each), or NULL to switch it off. May change between reads. */
+ *  added to each), or NULL to switch it off. May change between reads.
+ *  0, or VF_EINVAL (a NULL handle). */
 VORLIXFILE_API int vf_set_equalizer(VorlixFile *f, const int8_t *bands);
 
 enum { VF_REPLAYGAIN_OFF, VF_REPLAYGAIN_TRACK, VF_REPLAYGAIN_ALBUM };
 /** ReplayGain through the library's preamp: the gain (and extra_db) rounded
  *  to the nearest whole dB, halves away from zero, added to the preamp, so
  *  that the gain reduction after clipping guards the peaks (the equalizer
- *  stays on, flat unless set). Album falls back to track and track to album. */
+ *  stays on, flat unless set). Album falls back to track and track to album.
+ *  0, or VF_EINVAL (a NULL handle, an unknown mode, extra_db outside
+ *  -60..60). */
 VORLIXFILE_API int vf_set_replaygain(VorlixFile *f, int mode, int extra_db);
 
 /* Reading and seeking. */
 
 /** Reads up to samples samples per channel into pcm (room for samples ×
  *  vf_channels values). Returns how many per channel (fewer only at the end
- *  or, in push mode, when the bytes run out), 0 at the end, or a VF_E...
- *  code; VF_ENEEDMORE in push mode asks for more bytes. */
+ *  or, in push mode, when the bytes run out), 0 at the end, or a code:
+ *  VF_EINVAL (f or pcm NULL, samples < 0); VF_ENEEDMORE (push mode: feed
+ *  more bytes); VF_EREAD (the source failed, after the samples before the
+ *  failure; also when it cannot go back to the audio's start);
+ *  VF_ENOTAUDIO (an input of tags alone, or no frame of the stream
+ *  decodes). samples 0 returns 0 and is not a read (vf_set_output still
+ *  works after it). A code stays: the calls after it return it again. */
 VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples);
 
 /** As vf_read, but stops at the end of one frame's samples, for hosts that
@@ -214,33 +250,45 @@ VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples);
  *  input offset of the frame's first byte: in push mode, bytes counted from
  *  the first fed. With the gapless trims on, the end trim holds samples back
  *  until the stream's end is known, so they come with a later frame's
- *  offset: switch the trims off (vf_set_gapless) to keep frames whole. */
+ *  offset: switch the trims off (vf_set_gapless) to keep frames whole.
+ *  Returns and codes as vf_read. */
 VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64_t *offset);
 
-/** Goes to a sample, exactly: the next read starts there. 0, VF_ENOSEEK on
- *  a stream, VF_EBADPOS past the end. */
+/** Goes to a sample, exactly: the next read starts there. Fixes the output
+ *  as a read does. 0, VF_EINVAL (a NULL handle, sample < 0), VF_ENOSEEK (a
+ *  stream or push mode), VF_EBADPOS (past the end), VF_EREAD (the source
+ *  failed to seek), VF_ENOTAUDIO (an input of tags alone), VF_ENEEDMORE
+ *  (push mode, not yet open). */
 VORLIXFILE_API int vf_seek(VorlixFile *f, int64_t sample);
-/** The sample the next read starts with. */
+/** The sample the next read starts with (0 or more), or VF_EINVAL for a
+ *  NULL handle. */
 VORLIXFILE_API int64_t vf_tell(VorlixFile *f);
-/** Samples per channel at the output rate after the trims, or -1 unknown. */
+/** Samples per channel at the output rate after the trims; -1 when unknown
+ *  (a stream without a count, no stream yet or at all); VF_EINVAL for a
+ *  NULL handle. */
 VORLIXFILE_API int64_t vf_length(VorlixFile *f);
 
 /** Called for each frame whose rate or channels differ from the frame
  *  before: at the output sample where it starts, with its own format. The
- *  output stays the first frame's (converted, mixed or doubled). */
+ *  output stays the first frame's (converted, mixed or doubled). 0, or
+ *  VF_EINVAL (a NULL handle). */
 typedef void (*VorlixFileFormatCallback)(void *user, int64_t sample, int rate, int channels);
 VORLIXFILE_API int vf_set_format_callback(VorlixFile *f, VorlixFileFormatCallback callback, void *user);
 
 /** A stream (no seek) whose header frame gives no length: reads it to its
  *  end, counting its frames, so that vf_info and vf_length give the exact
- *  length. The handle then only describes (reads return 0). 0, VF_ELATE
- *  after reading began; nothing to do on a seekable input. */
+ *  length. The handle then only describes (reads return 0). 0 (nothing to
+ *  do on a seekable input), VF_EINVAL (a NULL handle), VF_ELATE (after
+ *  reading began), VF_EREAD (the source failed during the count: the
+ *  length stays the header frame's, reads return VF_EREAD), VF_ENOTAUDIO
+ *  (an input of tags alone), VF_ENEEDMORE (push mode, not yet open). */
 VORLIXFILE_API int vf_scan_stream(VorlixFile *f);
 
 /** Describes the start of an input without a handle and without touching
  *  the decoder: 0 and *info when the size bytes at data (all there is, as
  *  far as the test knows) hold MPEG audio after any tags, VF_ENOTAUDIO when
- *  they do not. The length fields come from the header frame. */
+ *  they do not; VF_EINVAL (info NULL, or data NULL with size > 0). The
+ *  length fields come from the header frame. */
 VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size_t size);
 
 #ifdef __cplusplus

@@ -476,7 +476,7 @@ TEST_F(FileLibrary, DescribesTheStream)
     const Bytes file = ReadFixture("tag-picture.mp3");
     ASSERT_GT(size, 1000u);
     EXPECT_TRUE(std::search(file.begin(), file.end(), bytes, bytes + size) != file.end());
-    EXPECT_EQ(vf_picture(f.get(), &mime, &bytes, &size), VF_ENOTAUDIO);
+    EXPECT_EQ(vf_picture(f.get(), &mime, &bytes, &size), VF_ENOPICTURE);
 
     // ReplayGain from TXXX, applied through the preamp in whole dB
     Bytes tagged = Id3v2({{"TIT2", "Gain"}});

@@ -3,6 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <locale.h>
+#include <wchar.h>
+
+#include "vorlixfile.h"
 
 namespace {
 
@@ -102,4 +107,81 @@ std::string Clock(uint64_t samples, int32_t rate)
         std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(m),
                       static_cast<unsigned long long>(s % 60), static_cast<unsigned long long>(ms % 1000));
     return text;
+}
+
+namespace {
+
+// Columns of one character, by the C library's table for UTF-8 whatever the
+// process's locale; one where there is no such table.
+size_t CharColumns(uint32_t c)
+{
+    if (c < 0x80)
+        return 1;
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (utf8 == static_cast<locale_t>(nullptr))
+        return 1;
+    const locale_t before = uselocale(utf8);
+    const int w = wcwidth(static_cast<wchar_t>(c));
+    uselocale(before);
+    return w < 0 ? 1 : static_cast<size_t>(w);
+}
+
+} // namespace
+
+size_t Columns(const std::string &printable)
+{
+    size_t columns = 0;
+    for (size_t i = 0; i < printable.size();) {
+        uint32_t c;
+        const size_t n = Decode(printable, i, c);
+        columns += n == 0 ? 1 : CharColumns(c);
+        i += n == 0 ? 1 : n;
+    }
+    return columns;
+}
+
+std::string Fit(const std::string &printable, size_t columns)
+{
+    if (Columns(printable) <= columns)
+        return printable;
+    if (columns == 0)
+        return "";
+    // whole characters while they leave a column for the ellipsis
+    std::string out;
+    size_t used = 0;
+    for (size_t i = 0; i < printable.size();) {
+        uint32_t c;
+        size_t n = Decode(printable, i, c);
+        const size_t w = n == 0 ? 1 : CharColumns(c);
+        n = n == 0 ? 1 : n;
+        if (used + w > columns - 1)
+            break;
+        out.append(printable, i, n);
+        used += w;
+        i += n;
+    }
+    return out + "\xe2\x80\xa6";  // U+2026
+}
+
+std::string BaseName(const std::string &path)
+{
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos || name.size() == 1 ? name : name.substr(slash + 1);
+}
+
+std::string InputFailure(const std::string &name, int code, int openErrno)
+{
+    switch (code) {
+    case VF_EOPEN:
+        return "cannot open " + name + ": " + std::strerror(openErrno);
+    case VF_EREAD:
+        return "read error in " + name;
+    case VF_ENOTAUDIO:
+        return "no MPEG audio frames found in " + name;
+    default:
+        return "cannot decode " + name + ": " + vf_strerror(code);
+    }
 }

@@ -19,4 +19,20 @@ std::string JsonString(const std::string &text);
 /** H:MM:SS.mmm from an hour on, M:SS.mmm below. */
 std::string Clock(uint64_t samples, int32_t rate);
 
+/** Terminal columns that Printable text takes: two for wide characters
+ *  (CJK, Hangul, full-width forms), none for combining marks. */
+size_t Columns(const std::string &printable);
+
+/** Printable text cut to at most `columns` columns: where it is longer, its
+ *  start and an ellipsis ("…") at the end. */
+std::string Fit(const std::string &printable, size_t columns);
+
+/** The last part of a path: a file's name without its folders. */
+std::string BaseName(const std::string &path);
+
+/** Why an input cannot be decoded, for a message: "cannot open NAME: why"
+ *  (from the open's errno), "read error in NAME", "no MPEG audio frames
+ *  found in NAME", or the library's text. NAME as given (quoted). */
+std::string InputFailure(const std::string &name, int code, int openErrno);
+
 #endif

@@ -5,14 +5,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "Display.h"
 
 namespace {
 
 termios saved;
 volatile sig_atomic_t savedValid = 0;
 void (*signalCleanup)() = nullptr;
+volatile sig_atomic_t resized = 0;
+
+extern "C" void NoteResize(int)
+{
+    resized = 1;
+}
 
 extern "C" void RestoreAndExit(int signal)
 {
@@ -46,6 +55,13 @@ int ReadByte(int ms)
 
 void Terminal::Start()
 {
+    // the status line follows the width; poll and sleeps end early on a
+    // resize, which the loop around them takes for a wait without a key
+    struct sigaction action = {};
+    action.sa_handler = NoteResize;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &action, nullptr);
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0)
         return;
     savedValid = 1;
@@ -112,11 +128,21 @@ Key Terminal::Read(std::chrono::milliseconds wait)
     }
 }
 
+size_t Terminal::Width()
+{
+    if (resized || width_ == 0) {
+        resized = 0;
+        winsize size = {};
+        width_ = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1u : 79u;
+    }
+    return width_;
+}
+
 void Terminal::Status(const std::string &line)
 {
     if (!isatty(STDERR_FILENO))
         return;
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    std::fprintf(stderr, "\r%s\033[K", Fit(line, Width()).c_str());
     std::fflush(stderr);
     statusShown_ = true;
 }

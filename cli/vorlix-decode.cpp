@@ -285,14 +285,12 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
 {
     int error = 0;
     File f(vf_open_file(name.c_str(), &error), vf_free);
-    if (f == nullptr) {
-        if (error == VF_EOPEN || error == VF_EREAD)
-            return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
-        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
-    }
+    const int openErrno = errno;  // what VF_EOPEN means; nothing else is told by errno
+    if (f == nullptr)
+        return Error(exitInput, InputFailure(Quoted(name), error, openErrno));
     vf_set_gapless(f.get(), o.gapless);
     VorlixFileInfo info;
-    if (vf_info(f.get(), &info) != 0) {
+    if (const int r = vf_info(f.get(), &info); r != 0) {
         // a file of tags without audio: what it says of itself, then the error
         if (o.info) {
             if (o.json) {
@@ -305,12 +303,15 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
             }
             std::fflush(stdout);
         }
-        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
+        return Error(exitInput, InputFailure(Quoted(name), r, 0));
     }
     if (o.info) {
         // a stream without a frame count in its header frame: count them
-        if (info.frames < 0 && vf_scan_stream(f.get()) == 0)
+        if (info.frames < 0) {
+            if (const int r = vf_scan_stream(f.get()); r < 0)
+                return Error(exitInput, InputFailure(Quoted(name), r, 0));
             vf_info(f.get(), &info);
+        }
         PrintInfo(name, info, Tags(f.get()), o.json);
         return exitOk;
     }
@@ -342,6 +343,8 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
         const int r = vf_seek(f.get(), static_cast<int64_t>(Samples(o.start, rate)));
         if (r == VF_ENOSEEK)
             skip = Samples(o.start, rate);
+        else if (r == VF_EREAD)
+            return Error(exitInput, InputFailure(Quoted(name), r, 0));
         else if (r != 0)
             return Error(exitInput, "cannot seek in " + Quoted(name));
     }
@@ -389,13 +392,9 @@ int DecodeOne(const Options &o, const std::string &name, const std::vector<std::
     f.reset();
     progress.Update(out.DataBytes() / (2u * static_cast<unsigned>(channels)), true);
 
-    if (readError == VF_ENOTAUDIO) {
-        out.Abandon();
-        return Error(exitInput, "no MPEG audio frames found in " + Quoted(name));
-    }
     if (readError < 0) {
         out.Abandon();
-        return Error(exitInput, "cannot read " + Quoted(name) + ": " + std::strerror(errno));
+        return Error(exitInput, InputFailure(Quoted(name), readError, 0));
     }
     if (writeFailed || !out.Finish()) {
         const int saved = errno;

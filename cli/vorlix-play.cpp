@@ -154,15 +154,17 @@ Outcome Player::Play(const std::string &name)
 {
     int code = 0;
     const std::unique_ptr<VorlixFile, decltype(&vf_free)> f(vf_open_file(name.c_str(), &code), vf_free);
+    const int openErrno = errno;  // what VF_EOPEN means; nothing else is told by errno
+    std::string quoted = "'";
+    quoted += Printable(name);
+    quoted += '\'';
     VorlixFileInfo info;
-    if (f == nullptr && (code == VF_EOPEN || code == VF_EREAD)) {
+    if (f != nullptr)
+        code = vf_info(f.get(), &info);
+    if (code != 0) {
+        // on a line of its own, which the next file's status line leaves be
         terminal.EndStatus();
-        std::fprintf(stderr, "vorlix-play: cannot read '%s': %s\n", Printable(name).c_str(), std::strerror(errno));
-        return Outcome::Unplayable;
-    }
-    if (f == nullptr || vf_info(f.get(), &info) != 0) {
-        terminal.EndStatus();
-        std::fprintf(stderr, "vorlix-play: no MPEG audio frames found in '%s'\n", Printable(name).c_str());
+        std::fprintf(stderr, "vorlix-play: %s\n", InputFailure(quoted, code, openErrno).c_str());
         return Outcome::Unplayable;
     }
     // shown without anything that steers the terminal
@@ -208,11 +210,13 @@ Outcome Player::Play(const std::string &name)
         if (options.quiet || (!now && t - lastStatus < std::chrono::milliseconds(100)))
             return;
         lastStatus = t;
-        std::string line = paused ? "|| " : "> ";
-        line += title.empty() ? Printable(name) : title;
+        // what plays, then where and how: where the line is wider than the
+        // terminal, the title (or the file's name, without its folders)
+        // gives way, cut with an ellipsis
+        std::string what = title.empty() ? Printable(BaseName(name)) : title;
         if (!artist.empty())
-            line += " - " + artist;
-        line += "  " + Clock(position(), rate);
+            what += " - " + artist;
+        std::string line = "  " + Clock(position(), rate);
         if (total > 0)
             line += " / " + Clock(total, rate);
         line += std::string("  [") + curves[curve];
@@ -223,7 +227,11 @@ Outcome Player::Play(const std::string &name)
             line += "  CLIP";
         if (!message.empty())
             line += "  " + message;
-        terminal.Status(line);
+        const std::string mark = paused ? "|| " : "> ";
+        // a few columns of it stay; past them the terminal's edge cuts the rest
+        const size_t width = terminal.Width(), rest = Columns(mark) + Columns(line);
+        what = Fit(what, width > rest + 8 ? width - rest : 8);
+        terminal.Status(mark + what + line);
     };
     const auto seekTo = [&](int64_t target) {
         const uint64_t to = std::min(OnGrid(target, rate), total > 0 ? OnGrid(static_cast<int64_t>(total) - rate / 25, rate) : 0);
@@ -283,7 +291,14 @@ Outcome Player::Play(const std::string &name)
         if (paused || audio.WaitBeforeWrite().count() > 0)
             continue;
         const int n = vf_read(f.get(), pcm.data(), chunk);
-        if (n <= 0)
+        if (n < 0) {
+            // a failed read is not the end of the file: said, and the file counts as not played
+            terminal.EndStatus();
+            std::fprintf(stderr, "vorlix-play: %s after %s\n", InputFailure(quoted, n, 0).c_str(),
+                         Clock(base + written, rate).c_str());
+            return Outcome::Unplayable;
+        }
+        if (n == 0)
             break;
         // full scale with the equalizer on: the automatic gain reduction is at work
         clipping = false;

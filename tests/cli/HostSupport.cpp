@@ -156,7 +156,8 @@ Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool he
     Bytes body;
     for (const auto &[key, value] : items) {
         const uint32_t n = static_cast<uint32_t>(value.size());
-        body.insert(body.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), 0, 0, 0, 0, 0, 0});
+        body.insert(body.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                                 static_cast<uint8_t>(n >> 24), 0, 0, 0, 0});
         body.insert(body.end(), key.begin(), key.end());
         body.push_back(0);
         body.insert(body.end(), value.begin(), value.end());
@@ -167,6 +168,7 @@ Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool he
         std::memcpy(b.data(), "APETAGEX", 8);
         b[8] = 0xd0, b[9] = 0x07;  // version 2000
         b[12] = static_cast<uint8_t>(size), b[13] = static_cast<uint8_t>(size >> 8);
+        b[14] = static_cast<uint8_t>(size >> 16), b[15] = static_cast<uint8_t>(size >> 24);
         b[16] = static_cast<uint8_t>(items.size());
         b[23] = static_cast<uint8_t>((header ? 0x80 : 0) | (isHeader ? 0x20 : 0));
         return b;
@@ -176,6 +178,23 @@ Bytes Ape(const std::vector<std::pair<std::string, std::string>> &items, bool he
     const Bytes footer = block(false);
     out.insert(out.end(), footer.begin(), footer.end());
     return out;
+}
+
+std::string WithFailingInput(const std::string &dir, const std::string &command, const std::string &file,
+                             size_t bytes)
+{
+    const std::string script =
+        "import socket, subprocess, sys\n"
+        "ours, theirs = socket.socketpair()\n"
+        "child = subprocess.Popen(['sh', sys.argv[1]], stdin=theirs.fileno())\n"
+        "theirs.send(b'!')  # left unread on our side: closing it resets theirs\n"
+        "ours.sendall(open(sys.argv[2], 'rb').read()[:int(sys.argv[3])])\n"
+        "ours.close()\n"
+        "theirs.close()\n"
+        "sys.exit(child.wait())\n";
+    WriteFile(dir + "/failing-input.py", Bytes(script.begin(), script.end()));
+    WriteFile(dir + "/failing-input.sh", Bytes(command.begin(), command.end()));
+    return "python3 " + dir + "/failing-input.py " + dir + "/failing-input.sh " + file + " " + std::to_string(bytes);
 }
 
 void HostFixture::SetUp()

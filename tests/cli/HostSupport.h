@@ -52,6 +52,14 @@ struct WavFile {
 };
 WavFile ParseWav(const Bytes &wav);
 
+/** A shell command that runs `command` (a shell command) with standard
+ *  input a socket that gives the first `bytes` bytes of `file` and then
+ *  fails to read (ECONNRESET: its peer closed with bytes of its own
+ *  unread), as a network source fails. Its exit status is the command's.
+ *  Writes its helper script in `dir`. */
+std::string WithFailingInput(const std::string &dir, const std::string &command, const std::string &file,
+                             size_t bytes);
+
 /** A scratch folder per test and a clean decoder. */
 class HostFixture : public ::testing::Test {
 protected:

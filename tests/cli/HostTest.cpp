@@ -294,4 +294,55 @@ TEST_F(Host, InfoPrintsFormatAndTags)
               std::string::npos) << std::string(text3.begin(), text3.end());
 }
 
+// Each way an input fails, named for what it is: a read that fails is a
+// read error (not "no MPEG audio", nor the text of a stale errno), an input
+// that cannot be opened says why; nothing is left behind.
+struct InputFailureCase {
+    const char *name;
+    std::string input;       // under the scratch folder where it starts with '/'; %s: the song
+    size_t failAfter;        // a socket on standard input fails after these bytes; 0: a path
+    const char *options;
+    const char *message;     // the end of the message, after the quoted name
+};
+
+void PrintTo(const InputFailureCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class InputFailures : public HostFixture, public ::testing::WithParamInterface<InputFailureCase> {};
+
+TEST_P(InputFailures, AreNamedForWhatTheyAre)
+{
+    const InputFailureCase &c = GetParam();
+    // 6 s at 320 kbit/s, without a header frame: a stream's length is counted
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 6), 44100));
+    ASSERT_EQ(Shell("lame --quiet -t -b 320 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    const std::string input = c.input == "%s" ? dir + "/song.mp3" : c.input[0] == '@' ? dir + c.input.substr(1) : c.input;
+    const std::string out = dir + "/out.wav", err = dir + "/err.txt";
+    const std::string command = host + " " + c.options + " " + (c.failAfter > 0 ? "-" : input) + " -o " + out;
+    const int status = c.failAfter > 0 ? Shell(WithFailingInput(dir, command + " 2> " + err, input, c.failAfter))
+                                       : Shell(command + " 2> " + err);
+    EXPECT_EQ(status, 2);
+    const Bytes bytes = ReadFile(err);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::string name = c.failAfter > 0 ? "-" : input;
+    EXPECT_EQ(text, "vorlix-decode: " + std::string(c.message).replace(std::string(c.message).find("%s"), 2, "'" + name + "'") + "\n");
+    EXPECT_FALSE(Exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, InputFailures,
+    ::testing::Values(
+        // reading offset 0 of the process's own memory file fails (EIO)
+        InputFailureCase{"UnreadableFile", "/proc/self/mem", 0, "-q", "read error in %s"},
+        InputFailureCase{"UnreadableFileInfo", "/proc/self/mem", 0, "--info", "read error in %s"},
+        InputFailureCase{"MissingFile", "@/none.mp3", 0, "-q", "cannot open %s: No such file or directory"},
+        InputFailureCase{"Directory", "@/", 0, "-q", "cannot open %s: Is a directory"},
+        InputFailureCase{"StreamFailsAtTheStart", "%s", 3000, "-q", "read error in %s"},
+        InputFailureCase{"StreamFailsMidWay", "%s", 150000, "-q", "read error in %s"},
+        InputFailureCase{"StreamFailsMidWayRaw", "%s", 150000, "-q --raw", "read error in %s"},
+        InputFailureCase{"StreamFailsWhileCounted", "%s", 150000, "--info", "read error in %s"}),
+    [](const ::testing::TestParamInfo<InputFailureCase> &info) { return std::string(info.param.name); });
+
 } // namespace

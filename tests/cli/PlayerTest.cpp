@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // vorlix-play as it runs: through ALSA's file plugin (its slave the null
 // device, so no sound hardware is needed), with keys sent through tmux.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -51,13 +52,16 @@ protected:
     }
 
     // Starts a command in a detached tmux terminal.
-    void Start(const std::string &command)
+    void Start(const std::string &command, int columns = 160)
     {
-        ASSERT_EQ(Shell("tmux -L " + Socket() + " new-session -d -x 160 -y 8 \"" + command + "\""), 0);
+        ASSERT_EQ(Shell("tmux -L " + Socket() + " new-session -d -x " + std::to_string(columns) + " -y 8 \"" +
+                        command + "\""),
+                  0);
     }
-    std::string Screen()
+    // The pane's rows; joined: rows that the terminal wrapped as one line.
+    std::string Screen(bool joined = false)
     {
-        Shell("tmux -L " + Socket() + " capture-pane -p > " + dir + "/screen.txt");
+        Shell("tmux -L " + Socket() + " capture-pane -p " + (joined ? "-J " : "") + "> " + dir + "/screen.txt");
         const Bytes b = ReadFile(dir + "/screen.txt");
         return std::string(b.begin(), b.end());
     }
@@ -139,6 +143,101 @@ TEST_F(Player, PlaysWhatTheDecoderWritesAndFilesBackToBack)
     const Bytes device = ReadFile(dir + "/err.txt");
     EXPECT_NE(std::string(device.begin(), device.end()).find("cannot open audio device 'no-such-device'"),
               std::string::npos);
+}
+
+// The rows of a screen, trailing blanks dropped.
+std::vector<std::string> Rows(const std::string &screen)
+{
+    std::vector<std::string> rows;
+    size_t from = 0;
+    for (size_t end; (end = screen.find('\n', from)) != std::string::npos; from = end + 1)
+        rows.push_back(screen.substr(from, end - from));
+    while (!rows.empty() && rows.back().find_first_not_of(' ') == std::string::npos)
+        rows.pop_back();
+    return rows;
+}
+
+// Columns of UTF-8 text of narrow characters: its code points.
+size_t Columns(const std::string &row)
+{
+    return static_cast<size_t>(std::count_if(row.begin(), row.end(), [](char c) { return (c & 0xc0) != 0x80; }));
+}
+
+// Rows that show a status line's clock.
+size_t StatusRows(const std::string &screen)
+{
+    const std::vector<std::string> rows = Rows(screen);
+    return static_cast<size_t>(
+        std::count_if(rows.begin(), rows.end(), [](const std::string &r) { return r.find(" / 0:0") != std::string::npos; }));
+}
+
+TEST_F(Player, TheStatusLineFitsANarrowTerminalAndFollowsItsWidth)
+{
+    // an untagged file deep in folders: its path alone is wider than the terminal
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 6), 44100));
+    const std::string folder = dir + "/Music from the shelf/A rather long album name (deluxe edition)";
+    ASSERT_EQ(Shell("mkdir -p '" + folder + "' && lame --quiet -b 128 " + dir + "/song.wav '" + folder +
+                    "/01 untagged song.mp3'"),
+              0);
+    WriteFile(dir + "/notes.txt", Text(std::string(3000, 'x')));
+    const std::string song = "'" + folder + "/01 untagged song.mp3'";
+    Start(Play(song + " " + dir + "/notes.txt " + song), 40);
+    ASSERT_TRUE(WaitFor("0:02.")) << Screen();
+    // one row of status, refreshed in place, no wider than the terminal: the
+    // file's name, not its folders, cut with an ellipsis
+    std::string screen = Screen();
+    EXPECT_EQ(StatusRows(screen), 1u) << screen;
+    for (const std::string &row : Rows(screen))
+        EXPECT_LT(Columns(row), 40u) << row;
+    EXPECT_NE(screen.find("> 01 untag\xe2\x80\xa6  0:0"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Music"), std::string::npos) << screen;
+
+    // narrower still: the line follows
+    Shell("tmux -L " + Socket() + " resize-window -x 30");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    screen = Screen();
+    EXPECT_EQ(StatusRows(screen), 1u) << screen;
+    for (const std::string &row : Rows(screen))
+        EXPECT_LT(Columns(row), 30u) << row;
+
+    // the file that is passed over is named on a row of its own, which stays
+    // while the next file plays
+    for (int i = 0; i < 400 && Screen(true).find("no MPEG audio frames found in") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_NE(Screen(true).find("no MPEG audio frames found in"), std::string::npos) << Screen();
+    screen = Screen();
+    EXPECT_LE(StatusRows(screen), 2u) << screen;  // the first file's last, and the one playing
+    Keys("q");
+}
+
+// A file that fails to read is named for it, at the start or while it
+// plays (not taken for its end): what came before is played, the next file
+// plays on, and the exit status says a file could not be played.
+TEST_F(Player, ReadErrorsAreSaidAndNotTakenForTheEnd)
+{
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 6), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 320 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    const std::string err = dir + "/err.txt";
+    const auto message = [&]() {
+        const Bytes b = ReadFile(err);
+        return std::string(b.begin(), b.end());
+    };
+    // reading offset 0 of the process's own memory file fails (EIO)
+    EXPECT_EQ(Shell(Play("-q /proc/self/mem " + data + "/mpeg1-44100-stereo.mp3 2> " + err)), 2);
+    EXPECT_EQ(message(), "vorlix-play: read error in '/proc/self/mem'\n");
+    EXPECT_EQ(ReadFile(dir + "/played.raw"), Decode(data + "/mpeg1-44100-stereo.mp3"));
+    EXPECT_EQ(Shell(Play("-q " + dir + "/none.mp3 2> " + err)), 2);
+    EXPECT_EQ(message(), "vorlix-play: cannot open '" + dir + "/none.mp3': No such file or directory\n");
+
+    // standard input, a socket that fails 3 s into the song
+    EXPECT_EQ(Shell(WithFailingInput(dir, Play("-q - 2> " + err), dir + "/song.mp3", 120000)), 2);
+    const std::string said = message();
+    EXPECT_EQ(said.rfind("vorlix-play: read error in '-' after 0:0", 0), 0u) << said;
+    const Bytes played = ReadFile(dir + "/played.raw"), whole = Decode(dir + "/song.mp3");
+    EXPECT_GT(played.size(), whole.size() / 4);
+    EXPECT_LT(played.size(), whole.size() * 3 / 4);
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), whole.begin()));
 }
 
 TEST_F(Player, KeysSeekSwitchTheEqualizerAndQuit)

@@ -29,8 +29,12 @@ TagInfo ReadTags(Input &in, HostDecoder &decoder)
         if (size > maxTag || static_cast<int64_t>(size) > in.Size() - tail)
             break;
         std::vector<uint8_t> ape(size);
-        if (in.ReadAt(static_cast<uint64_t>(in.Size() - tail - size), size, ape.data()))
+        if (in.ReadAt(static_cast<uint64_t>(in.Size() - tail - size), size, ape.data())) {
+            // some writers count the header in the footer's size too
+            if (size >= 2 * apeHeaderSize && ApeSizeFromHeader(ape.data()) != 0)
+                ape.erase(ape.begin(), ape.begin() + apeHeaderSize);
             ReadApeTag(ape, tags);
+        }
         break;
     }
     if (in.Seekable() && in.Size() >= 128) {

@@ -16,11 +16,16 @@ uint16_t Be16(const uint8_t *p)
 }
 
 constexpr size_t lameSize = 36;      // encoder string to the tag's CRC
+constexpr size_t lameShortSize = 24; // encoder string to the delay and padding
 constexpr size_t lameCrcSpan = 190;  // bytes of the frame that the CRC covers
 
-void ParseLame(const uint8_t *p, size_t n, const uint8_t *frame, HeaderFrame &f)
+// The extension after the Xing fields: p holds its n bytes. Where the whole
+// frame ends before the extension does (older ffmpeg versions write a frame
+// too small for it), the fields through the delay and padding are enough;
+// those after them are not read, and the CRC is not checked.
+void ParseLame(const uint8_t *p, size_t n, bool frameEnds, const uint8_t *frame, HeaderFrame &f)
 {
-    if (n < lameSize || p[0] == 0)
+    if (n < (frameEnds ? lameShortSize : lameSize) || p[0] == 0)
         return;
     f.hasLame = true;
     for (size_t i = 0; i < 9 && p[i] >= 0x20 && p[i] < 0x7f; ++i)
@@ -41,7 +46,7 @@ void ParseLame(const uint8_t *p, size_t n, const uint8_t *frame, HeaderFrame &f)
     f.delay = (p[21] << 4) | (p[22] >> 4);
     f.padding = ((p[22] & 0x0f) << 8) | p[23];
     const size_t crcAt = static_cast<size_t>(p - frame) + 34;
-    f.crcValid = crcAt == lameCrcSpan && LameCrc(frame, lameCrcSpan) == Be16(p + 34);
+    f.crcValid = n >= lameSize && crcAt == lameCrcSpan && LameCrc(frame, lameCrcSpan) == Be16(p + 34);
 }
 
 } // namespace
@@ -121,7 +126,7 @@ HeaderFrame ParseHeaderFrame(const uint8_t *p, size_t n, const FrameHeader &h)
         if (flags & 8)
             f.quality = static_cast<int32_t>(Be32(p + q - 4));
         if (q < n)
-            ParseLame(p + q, n - q, p, f);
+            ParseLame(p + q, n - q, h.Length() > 0 && n >= static_cast<size_t>(h.Length()), p, f);
         return f;
     }
     // VBRI sits 32 bytes after the header, whatever the side information

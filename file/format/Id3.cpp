@@ -44,6 +44,7 @@ const char *const v22Names[][2] = {
     {"TT2", "TIT2"}, {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TAL", "TALB"}, {"TYE", "TYER"}, {"TRK", "TRCK"},
     {"TCO", "TCON"}, {"COM", "COMM"}, {"TPA", "TPOS"}, {"TXX", "TXXX"}, {"PIC", "APIC"}, {"TCM", "TCOM"},
     {"TT1", "TIT1"}, {"TT3", "TIT3"}, {"TP3", "TPE3"}, {"TLA", "TLAN"}, {"TDA", "TDAT"}, {"TBP", "TBPM"},
+    {"UFI", "UFID"},
 };
 
 std::string FrameId(const uint8_t *p, int version)
@@ -114,6 +115,45 @@ uint32_t FrameSize(const uint8_t *p, const uint8_t *end, int version)
         !Boundary(p + 10 + safe, end, version) && Boundary(p + 10 + plain, end, version))
         return plain;
     return safe;
+}
+
+// Where a frame whose size is believed may end: the end of the tag, a frame
+// that could be one, or padding (zeros to the end of the tag).
+bool FrameEnds(const uint8_t *p, const uint8_t *end, int version)
+{
+    return p == end || Plausible(p, end, version) || std::all_of(p, end, [](uint8_t b) { return b == 0; });
+}
+
+// Flags of a v2.3/v2.4 frame header that the version defines, as writers set them.
+bool FlagsDefined(const uint8_t *p, int version)
+{
+    if (version == 2)
+        return true;
+    return version == 3 ? (p[8] & 0x1f) == 0 && (p[9] & 0x1f) == 0 : (p[8] & 0x8f) == 0 && (p[9] & 0xb0) == 0;
+}
+
+// A frame whose size runs past where it ends (a size written syncsafe in a
+// v2.3 tag, a damaged byte) would take the frames after it along: the first
+// frame inside its claimed body that fits, with defined flags, and ends
+// where a frame may end, is where the next frame begins. null when none is.
+const uint8_t *FrameInside(const uint8_t *from, const uint8_t *to, const uint8_t *end, int version)
+{
+    const size_t header = Layout(version).header;
+    for (const uint8_t *r = from; r < to; ++r)
+        if (Plausible(r, end, version) && FlagsDefined(r, version) &&
+            FrameEnds(r + header + FrameSize(r, end, version), end, version))
+            return r;
+    return nullptr;
+}
+
+// The layout of a tag's frames. Some writers (iTunes among them) put v2.2's
+// frames, with their three-letter ids and sizes, under a v2.3 or v2.4
+// header: where the first frame reads only that way, all of them do.
+int FramesVersion(const uint8_t *q, const uint8_t *end, int version)
+{
+    if (version == 2 || Plausible(q, end, version) || !Plausible(q, end, 2))
+        return version;
+    return FrameEnds(q + Layout(2).header + FrameSize(q, end, 2), end, 2) ? 2 : version;
 }
 
 // The frame's body as the bytes of its content: grouping byte, data length
@@ -270,23 +310,36 @@ Id3v2Tag ParseId3v2(const uint8_t *p, size_t n)
     }
     tag.version = version;
     const uint8_t *const end = body.data() + body.size();
-    const size_t header = Layout(version).header;
     const uint8_t *q = body.data() + at;
+    const int layout = tag.frameVersion = FramesVersion(q, end, version);
+    const size_t header = Layout(layout).header;
     while (q < end && static_cast<size_t>(end - q) >= header && *q != 0) {
-        if (!Plausible(q, end, version)) {
+        if (!Plausible(q, end, layout)) {
             // a malformed frame: on to the next place where a frame can begin
             const uint8_t *next = q + 1;
-            while (next < end && !Plausible(next, end, version))
+            while (next < end && !Plausible(next, end, layout))
                 ++next;
             q = next;
             continue;
         }
-        const uint32_t frameSize = FrameSize(q, end, version);
+        const uint32_t frameSize = FrameSize(q, end, layout);
+        const uint8_t *const claimed = q + header + frameSize;
+        // a broken size loses its frame only, not the frames after it: one
+        // that ends neither at a frame nor in padding, or that ends in
+        // padding it holds itself, while a frame begins inside it
+        const bool padded = claimed - q >= static_cast<std::ptrdiff_t>(header + 4) &&
+                            std::all_of(claimed - 4, end, [](uint8_t b) { return b == 0; });
+        if (!FrameEnds(claimed, end, layout) || padded) {
+            if (const uint8_t *next = FrameInside(q + header, claimed, end, layout)) {
+                q = next;
+                continue;
+            }
+        }
         Id3Frame frame;
-        frame.id = FrameId(q, version);
-        if (Body(q, frameSize, version, version == 4 && (flags & 0x80), frame.data))
+        frame.id = FrameId(q, layout);
+        if (Body(q, frameSize, layout, version == 4 && (flags & 0x80), frame.data))
             tag.frames.push_back(std::move(frame));
-        q += header + frameSize;
+        q = claimed;
     }
     return tag;
 }

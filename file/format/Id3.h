@@ -19,6 +19,7 @@ struct Id3Frame {
 
 struct Id3v2Tag {
     int version = 0;  // 2, 3 or 4; 0 when the bytes hold no tag
+    int frameVersion = 0;  // how its frames are laid out: 2 (three-letter ids) even under a later header
     std::vector<Id3Frame> frames;
 
     /** The first frame with this id, or null. */

@@ -101,22 +101,92 @@ std::string Upper(std::string s)
 
 // The user's comment: a COMM frame without description (iTunes keeps its
 // machine data, iTunNORM, iTunSMPB and the like, in described ones), in the
-// file's language where there are several.
+// file's language where there are several. Where there is none, a described
+// COMM frame that is the only one besides iTunes' is the comment all the same.
 std::string UserComment(const Id3v2Tag &tag)
 {
     const std::string language = Lower(Text(tag, "TLAN"));
-    std::string first;
+    std::string first, described;
     bool found = false;
+    int others = 0;
     for (const Id3Frame &frame : tag.frames) {
         Id3Comment c;
-        if (frame.id != "COMM" || !ParseComment(frame, c) || !c.description.empty() || c.text.empty())
+        if (frame.id != "COMM" || !ParseComment(frame, c) || c.text.empty())
             continue;
+        if (!c.description.empty()) {
+            if (c.description.compare(0, 4, "iTun") != 0)
+                described = c.text, ++others;
+            continue;
+        }
         if (!language.empty() && Lower(c.language) == language.substr(0, 3))
             return c.text;
         if (!found)
             first = c.text, found = true;
     }
-    return first;
+    return found ? first : others == 1 ? described : "";
+}
+
+// v2.3 splits the date: TYER the year, TDAT the day and month (DDMM; v2.2's
+// TDA). Both make a full date, YYYY-MM-DD.
+std::string Date(const Id3v2Tag &tag)
+{
+    const std::string year = Text(tag, "TYER"), dayMonth = Text(tag, "TDAT");
+    const auto digits = [](const std::string &v) {
+        return v.size() == 4 && v.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!digits(year) || !digits(dayMonth))
+        return year;
+    const int day = std::stoi(dayMonth.substr(0, 2)), month = std::stoi(dayMonth.substr(2, 2));
+    if (day < 1 || day > 31 || month < 1 || month > 12)
+        return year;
+    return year + "-" + dayMonth.substr(2, 2) + "-" + dayMonth.substr(0, 2);
+}
+
+// The keys players use for what MusicBrainz Picard writes in TXXX frames;
+// other descriptions are upper-cased as they are.
+std::string ExtraKey(const std::string &description)
+{
+    static const char *const names[][2] = {
+        {"MUSICBRAINZ ALBUM ID", "MUSICBRAINZ_ALBUMID"},
+        {"MUSICBRAINZ ARTIST ID", "MUSICBRAINZ_ARTISTID"},
+        {"MUSICBRAINZ ALBUM ARTIST ID", "MUSICBRAINZ_ALBUMARTISTID"},
+        {"MUSICBRAINZ RELEASE GROUP ID", "MUSICBRAINZ_RELEASEGROUPID"},
+        {"MUSICBRAINZ RELEASE TRACK ID", "MUSICBRAINZ_RELEASETRACKID"},
+        {"MUSICBRAINZ TRACK ID", "MUSICBRAINZ_TRACKID"},
+        {"MUSICBRAINZ WORK ID", "MUSICBRAINZ_WORKID"},
+        {"MUSICBRAINZ DISC ID", "MUSICBRAINZ_DISCID"},
+        {"MUSICBRAINZ ORIGINAL ALBUM ID", "MUSICBRAINZ_ORIGINALALBUMID"},
+        {"MUSICBRAINZ ORIGINAL ARTIST ID", "MUSICBRAINZ_ORIGINALARTISTID"},
+        {"MUSICBRAINZ TRM ID", "MUSICBRAINZ_TRMID"},
+        {"MUSICBRAINZ ALBUM TYPE", "RELEASETYPE"},
+        {"MUSICBRAINZ ALBUM STATUS", "RELEASESTATUS"},
+        {"MUSICBRAINZ ALBUM RELEASE COUNTRY", "RELEASECOUNTRY"},
+        {"MUSICIP PUID", "MUSICIP_PUID"},
+        {"ACOUSTID ID", "ACOUSTID_ID"},
+        {"ACOUSTID FINGERPRINT", "ACOUSTID_FINGERPRINT"},
+    };
+    const std::string upper = Upper(description);
+    for (const auto &[name, key] : names)
+        if (upper == name)
+            return key;
+    return upper;
+}
+
+// The recording id that MusicBrainz keeps in a UFID frame: owner
+// "http://musicbrainz.org", a zero, the id.
+std::string MusicBrainzTrackId(const Id3Frame &frame)
+{
+    static const std::string owner = "http://musicbrainz.org";
+    const std::vector<uint8_t> &d = frame.data;
+    if (d.size() <= owner.size() + 1 || !std::equal(owner.begin(), owner.end(), d.begin()) || d[owner.size()] != 0)
+        return "";
+    std::string id(d.begin() + static_cast<long>(owner.size() + 1), d.end());
+    while (!id.empty() && id.back() == 0)
+        id.pop_back();
+    for (const char c : id)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+            return "";
+    return id;
 }
 
 void Fill(std::string &field, const std::string &value)
@@ -187,7 +257,7 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
     Fill(info.artist, Text(tag, "TPE1"));
     Fill(info.album, Text(tag, "TALB"));
     Fill(info.year, Text(tag, "TDRC"));
-    Fill(info.year, Text(tag, "TYER"));
+    Fill(info.year, Date(tag));
     Fill(info.track, Text(tag, "TRCK"));
     if (const Id3Frame *genre = tag.Find("TCON"))
         Fill(info.genre, Genres(TextValues(*genre)));
@@ -207,12 +277,14 @@ bool ReadTag(const std::vector<uint8_t> &bytes, TagInfo &info)
     for (const Id3Frame &frame : tag.frames) {
         Id3Comment c;
         if (frame.id == "TXXX" && ParseComment(frame, c) && !c.description.empty()) {
-            addExtra(Upper(c.description), c.text);
+            addExtra(ExtraKey(c.description), c.text);
+        } else if (frame.id == "UFID") {
+            addExtra("MUSICBRAINZ_TRACKID", MusicBrainzTrackId(frame));
         } else if (frame.id == "COMM" && info.itunesSmpb.empty() && ParseComment(frame, c) &&
                    c.description == "iTunSMPB") {
             info.itunesSmpb = c.text;
         } else if (frame.id == "APIC") {
-            PictureInto(frame, tag.version, info);
+            PictureInto(frame, tag.frameVersion, info);
         }
     }
     return true;

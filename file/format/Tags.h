@@ -33,7 +33,11 @@ using ReadAt = std::function<bool(uint64_t offset, size_t n, uint8_t *out)>;
 
 /** Where the audio ends, given that the input's last byte is at end - 1:
  *  before any ID3v1, APEv2 (with or without header), Lyrics3v2 and appended
- *  ID3v2 tags, in any order. Never returns less than floor. */
+ *  ID3v2 tags, in any order. A tag whose claimed start falls inside a frame
+ *  of the stream before it (its bytes written over the frame's tail, or a
+ *  size that counts more than the tag) does not cut that frame: the audio
+ *  then ends after the frames that run on back to back. Never returns less
+ *  than floor. */
 uint64_t AudioEnd(const ReadAt &read, uint64_t end, uint64_t floor);
 
 #endif

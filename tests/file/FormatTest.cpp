@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "TestSupport.h"
@@ -15,6 +16,7 @@
 #include "format/Riff.h"
 #include "format/StreamWalker.h"
 #include "format/Tags.h"
+#include "vorlixfile.h"
 
 namespace {
 
@@ -169,6 +171,73 @@ TEST(Tags, ApeItemsAreRecognisedWhereTheyStart)
     EXPECT_EQ(ApeItemSize(noise.data(), noise.size()), 0u);
     const Bytes zeros(64, 0);
     EXPECT_EQ(ApeItemSize(zeros.data(), zeros.size()), 0u);
+}
+
+Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// An APEv2 tag whose header and footer claim `more` bytes than it holds.
+Bytes ApeClaimingMore(bool header, uint32_t more)
+{
+    Bytes ape = Ape({{"Title", "t"}, {"Artist", "a"}}, header);
+    for (size_t at : {size_t{12}, ape.size() - 32 + 12}) {
+        uint32_t size = 0;
+        std::memcpy(&size, ape.data() + at, 4);  // little-endian, as the tests run
+        size += more;
+        std::memcpy(ape.data() + at, &size, 4);
+    }
+    return ape;
+}
+
+Bytes Overwritten(Bytes audio, const Bytes &tail)
+{
+    std::copy(tail.begin(), tail.end(), audio.end() - static_cast<long>(tail.size()));
+    return audio;
+}
+
+// A tag whose claimed extent reaches back into the last frame of the stream
+// before it cuts nothing: the frame is whole with the tag's bytes (mpg123
+// and ffmpeg play it); a tag after whole frames, or before a frame that runs
+// past the input anyway, still ends the audio.
+TEST(Tags, ATagCutsNoFrameThatIsWholeOnlyWithItsBytes)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> frames = FrameOffsets(audio);
+    ASSERT_GT(frames.size(), 10u);
+    const Bytes lastFrame(audio.begin() + static_cast<long>(frames.back()), audio.end());
+    FrameHeader h;
+    ASSERT_TRUE(ParseFrameHeader(lastFrame.data(), h));
+    ASSERT_EQ(static_cast<size_t>(h.Length()), lastFrame.size());  // the stream ends with a whole frame
+
+    Bytes apeFooter = ApeClaimingMore(false, 3000);
+    apeFooter.erase(apeFooter.begin(), apeFooter.end() - 32);
+    const Bytes lyricsEnd = {'0', '0', '0', '9', '0', '0', 'L', 'Y', 'R', 'I', 'C', 'S', '2', '0', '0'};
+    Bytes lyricsInside = Overwritten(audio, lyricsEnd);
+    std::memcpy(lyricsInside.data() + audio.size() - 915, "LYRICSBEGIN", 11);
+    const Bytes cut200(audio.begin(), audio.end() - 200), cut60(audio.begin(), audio.end() - 60);
+
+    const struct {
+        const char *name;
+        Bytes file;
+        uint64_t end;
+    } cases[] = {
+        {"Id3v1AfterALastFrameCutShort", cut60 + Id3v1(), audio.size()},
+        {"Id3v1WrittenOverTheLastFramesTail", Overwritten(audio, Id3v1()), audio.size()},
+        {"ApeWhoseSizeCountsItsHeader", audio + ApeClaimingMore(true, 32), audio.size()},
+        {"ApeClaimingMoreBeforeId3v1", audio + ApeClaimingMore(false, 100) + Id3v1(), audio.size()},
+        {"AnApeFooterInTheLastFramesTailBeforeId3v1", Overwritten(audio, apeFooter) + Id3v1(), audio.size()},
+        {"ALyrics3EndInTheLastFramesTailBeforeId3v1", lyricsInside + Id3v1(), audio.size()},
+        {"TagsAfterWholeFramesEndTheAudio",
+         audio + Ape({{"Title", "x"}}, true) + Lyrics3("LYR00002hi") + Id3v1(), audio.size()},
+        {"AFrameThatRunsPastTheInputStaysCut", cut200 + Id3v1(), cut200.size()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(End(c.file), c.end);
+    }
 }
 
 Bytes Riff(uint16_t format, uint32_t dataSize, const Bytes &payload)
@@ -530,6 +599,27 @@ TEST(HeaderFrame, TruncatedFramesGiveWhatTheyHold)
     }
 }
 
+// Older ffmpeg versions write the header frame at a low bit rate, too small
+// for LAME's whole extension: it ends after the delay and padding.
+TEST(HeaderFrame, AShortFramesExtensionGivesItsDelayAndPadding)
+{
+    const Bytes stream = ReadFixture("ffmpeg-short-info.mp3");
+    FrameHeader h;
+    ASSERT_TRUE(ParseFrameHeader(stream.data(), h));
+    ASSERT_EQ(h.Length(), 182);
+    const Bytes frame(stream.begin(), stream.begin() + 182);
+    const HeaderFrame f = ParseHeaderFrame(frame.data(), frame.size(), h);
+    EXPECT_EQ(f.kind, HeaderKind::Info);
+    EXPECT_EQ(f.encoder, "Lavf58.29");
+    EXPECT_EQ(f.delay, 576);
+    EXPECT_EQ(f.padding, 1170);
+    EXPECT_TRUE(f.Gapless());
+    EXPECT_FALSE(f.crcValid);  // not there to check
+    // the same bytes cut short by the input's end are no frame to trust
+    const Bytes cut(frame.begin(), frame.end() - 1);
+    EXPECT_FALSE(ParseHeaderFrame(cut.data(), cut.size(), h).Gapless());
+}
+
 TEST(HeaderFrame, ReadsVbri)
 {
     Bytes frame(417, 0);
@@ -634,5 +724,53 @@ TEST(FrameIndex, PrerollCoversTheReservoirAndTheOverlap)
     EXPECT_EQ(index.Preroll(30, 511), 27u);
     EXPECT_EQ(index.Preroll(30, 255), 28u);
 }
+
+// Files that mpg123 -w and ffmpeg decode to the samples the encoder was
+// given (0.3 s at 44.1 kHz): the length described, vf_length and the samples
+// read agree with them. delay -1: not checked.
+struct PlayedCase {
+    const char *name, *fixture;
+    int64_t samples;
+    int delay, padding, trimStart;
+};
+
+void PrintTo(const PlayedCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PlayedAsMpg123AndFfmpegPlayIt : public ::testing::TestWithParam<PlayedCase> {};
+
+TEST_P(PlayedAsMpg123AndFfmpegPlayIt, ToTheSample)
+{
+    const PlayedCase &c = GetParam();
+    const std::string path = std::string(VORLIX_TEST_DATA) + "/" + c.fixture;
+    const std::unique_ptr<VorlixFile, decltype(&vf_free)> f(vf_open_file(path.c_str(), nullptr), vf_free);
+    ASSERT_NE(f, nullptr);
+    VorlixFileInfo info;
+    ASSERT_EQ(vf_info(f.get(), &info), 0);
+    EXPECT_EQ(info.samples, c.samples);
+    if (c.delay >= 0) {
+        EXPECT_EQ(info.delay, c.delay);
+        EXPECT_EQ(info.padding, c.padding);
+        EXPECT_EQ(info.trim_start, c.trimStart);
+        EXPECT_EQ(info.gapless_source, 1);
+    }
+    EXPECT_EQ(vf_length(f.get()), c.samples);
+    std::vector<int16_t> pcm(4096 * 2);
+    int64_t read = 0;
+    int n;
+    while ((n = vf_read(f.get(), pcm.data(), 4096)) > 0)
+        read += n;
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(read, c.samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PlayedAsMpg123AndFfmpegPlayIt,
+    ::testing::Values(PlayedCase{"LastFrameCutThenTaggedWithId3v1", "lastframe-id3v1.mp3", 13230, -1, 0, 0},
+                      PlayedCase{"ApeTagWhoseSizeReachesIntoTheLastFrame", "lastframe-ape.mp3", 13230, -1, 0, 0},
+                      PlayedCase{"FfmpegsShortInfoFrame", "ffmpeg-short-info.mp3", 13230, 576, 1170, 1105}),
+    [](const ::testing::TestParamInfo<PlayedCase> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -56,9 +56,10 @@ Span AudioReader::Next()
         starved_ = true;
         return Span{};
     }
-    // short of the lookahead before the end (whole frames fed): wait
+    // short of the lookahead before the end (whole frames fed): wait, but
+    // only for bytes still to be pushed; any other input has ended here
     if (span.kind == SpanKind::NeedMore && !eof)
-        starved_ = true;
+        starved_ = !in_->Ready(winEnd + 1);
     return span;
 }
 
@@ -83,11 +84,23 @@ AudioReader::Found AudioReader::Find(Input &in)
     if (!Judgeable(0))
         return Found::NeedInput;
     Fill();
-    const RiffAudio riff = ParseRiff(window_.data(), window_.size(), exhausted_);
-    if (riff.kind == RiffKind::NeedMore && !exhausted_)
-        return Found::NeedInput;
-    if (riff.kind == RiffKind::NotMpeg || riff.kind == RiffKind::NeedMore)
-        return in.Failed() ? Found::ReadError : Found::NoAudio;
+    // the chunks before a RIFF file's data may run past the lookahead: read
+    // on (pushed bytes: wait for them) until they end or pass the junk limit
+    RiffAudio riff = ParseRiff(window_.data(), window_.size(), exhausted_);
+    while (riff.kind == RiffKind::NeedMore && !exhausted_ && window_.size() <= maxLeadingJunk) {
+        const int64_t have = winStart_ + static_cast<int64_t>(window_.size());
+        if (!in.Ready(have + 1))
+            return Found::NeedInput;
+        if (in.Read(window_, readChunk) == 0)
+            exhausted_ = true;
+        riff = ParseRiff(window_.data(), window_.size(), exhausted_);
+    }
+    if (in.Failed())
+        return Found::ReadError;
+    if (riff.kind == RiffKind::NotMpeg)
+        return Found::NoAudio;
+    // chunks before the data that pass the junk limit: not taken for a
+    // wrapper; frames are looked for as in a file without one
     if (riff.kind == RiffKind::Mpeg) {
         regionStart_ = static_cast<int64_t>(riff.offset);
         // a streaming writer leaves the size at its maximum: read to the end
@@ -113,6 +126,8 @@ AudioReader::Found AudioReader::Find(Input &in)
         }
         if (starved_)
             return Found::NeedInput;
+        if (in.Failed())
+            return Found::ReadError;
         if (span.kind == SpanKind::Junk)
             junk += span.length;
         if (span.kind == SpanKind::NeedMore || junk > maxLeadingJunk)

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "format/Converter.h"
+
 namespace {
 
 constexpr size_t readChunk = 1 << 16;
@@ -68,6 +70,7 @@ HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate, bool stereo)
     }
     rate_ = rate != 0 ? rate : First().sampleRate;
     channels_ = stereo ? 2 : First().Channels();
+    leadingSilence_ = !in.Framed();
     // a header frame (Xing, Info, VBRI) decodes to silence: audio starts after it
     const std::vector<uint8_t> first = reader_.FirstFrameBytes();
     header_ = ParseHeaderFrame(first.data(), first.size(), First());
@@ -120,7 +123,27 @@ void HostDecoder::Restart(uint64_t number)
     padded_ = false;
     lastPosition_ = -1;
     nextNumber_ = number;
+    expected_ = number;
+    holding_ = false;
+    output_ = false;
+    dropped_.clear();
     restart_ = true;
+}
+
+void HostDecoder::Silence(DecodedFrame &frame, uint64_t number, const FrameHeader &like)
+{
+    const size_t samples = static_cast<size_t>(ConvertedLength(like.sampleRate, like.SamplesPerFrame(), rate_));
+    frame.pcm.assign(samples * 2 * static_cast<size_t>(channels_), 0);
+    frame.number = number;
+    frame.offset = -1;
+    for (const Pending &p : dropped_)
+        if (p.number == number)
+            frame.offset = p.offset;
+    for (const Pending &p : frames_)
+        if (p.number == number)
+            frame.offset = p.offset;
+    frame.header = like;
+    frame.formatChanged = false;
 }
 
 bool HostDecoder::Start(bool eq, const int8_t *bands)
@@ -145,11 +168,10 @@ void HostDecoder::SetEqualizer(bool eq, const int8_t *bands)
         Init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
 }
 
-bool HostDecoder::SeekToSample(const FrameIndex &index, uint64_t sample)
+bool HostDecoder::SeekToFrame(const FrameIndex &index, uint64_t frame)
 {
     if (index.Frames() == 0)
         return false;
-    const uint64_t frame = sample / static_cast<uint64_t>(First().SamplesPerFrame());
     const size_t from = std::min(index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(First())), index.Frames() - 1);
     const bool at = reader_.Seek(static_cast<int64_t>(index.Offset(from)));
     Restart(from);
@@ -227,6 +249,12 @@ bool HostDecoder::TakeOver()
         lengths.push_back(length);
         buffer.insert(buffer.end(), kept_[k].bytes.begin(), kept_[k].bytes.end());
     }
+    // no whole frame left to decode: the stream has ended, whoever used the
+    // library before
+    if (lengths.empty() && pending.empty()) {
+        nothingLeft_ = true;
+        return false;
+    }
     const uint32_t shift = static_cast<uint32_t>(buffer.size());
     for (Pending p : pending) {
         p.position = p.position - base_ - static_cast<uint32_t>(from) + shift;
@@ -259,6 +287,17 @@ bool HostDecoder::TakeOver()
 
 HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
 {
+    if (holding_) {
+        if (expected_ < held_.number) {
+            Silence(frame, expected_++, held_.header);
+            return Step::Frame;
+        }
+        std::swap(frame, held_);
+        holding_ = false;
+        expected_ = frame.number + 1;
+        dropped_.clear();
+        return Step::Frame;
+    }
     for (;;) {
         int32_t bytes = 0, position = static_cast<int32_t>(base_);
         int32_t r;
@@ -269,8 +308,16 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
             if (reader_.Read(buffer_, readChunk, lengths_, &offsets_) == 0) {
                 if (reader_.Starved())
                     return Step::NeedInput;
-                if (padded_ || in_->Failed())
+                if (in_->Failed())
                     return Step::End;
+                if (padded_) {
+                    // frames read that the decoder dropped at the end
+                    if ((output_ || leadingSilence_) && expected_ < nextNumber_) {
+                        Silence(frame, expected_++, last_);
+                        return Step::Frame;
+                    }
+                    return Step::End;
+                }
                 buffer_.insert(buffer_.end(), streamGuard, 0);
                 padded_ = true;
             }
@@ -281,8 +328,20 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         }
         {
             std::lock_guard<std::mutex> lock(libraryLock);
-            if ((owner != this || restart_) && !TakeOver())
-                return Step::NoAudio;
+            // no frame read decodes yet (a stream joined mid-way: their bit
+            // reservoir lies before them; free format: its length shows at
+            // the next frame): pushed frames still to come may
+            nothingLeft_ = false;
+            if ((owner != this || restart_) && !TakeOver()) {
+                if (!nothingLeft_)
+                    return reader_.Starved() && buffer_.size() < readChunk ? Step::NeedInput : Step::NoAudio;
+                // nothing to decode: end as the stream's end does
+                buffer_.clear();
+                frames_.clear();
+                fresh_ = true;
+                padded_ = true;
+                continue;
+            }
             position = static_cast<int32_t>(base_);
             r = DecompressAudio(fresh_ ? buffer_.data() : nullptr, static_cast<int32_t>(buffer_.size()), pcm_.data(),
                                 0, &bytes, &position);
@@ -299,12 +358,24 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         }
         const uint32_t pos = static_cast<uint32_t>(position);
         lastPosition_ = position;
-        if (bytes <= 0)
-            continue;  // a damaged frame, dropped
-
         // which frame it was, by its position
-        while (!frames_.empty() && static_cast<int32_t>(frames_.front().position - pos) < 0)
+        while (!frames_.empty() && static_cast<int32_t>(frames_.front().position - pos) < 0) {
+            if (frames_.front().number >= expected_ && dropped_.size() < keptFrames)
+                dropped_.push_back(frames_.front());  // a dropped frame: its offset for its silence
             frames_.pop_front();
+        }
+        const size_t at = pos - base_;
+        FrameHeader h;
+        if (bytes <= 0) {
+            // a damaged frame, dropped: its silence, where it is known which
+            // frame it was
+            if (frames_.empty() || frames_.front().position != pos ||
+                frames_.front().number < std::max(expected_, skipBelow_) || !(output_ || leadingSilence_))
+                continue;
+            Silence(frame, frames_.front().number,
+                    at + 4 <= buffer_.size() && ParseFrameHeader(buffer_.data() + at, h) ? h : last_);
+            return Emit(frame);
+        }
         if (!frames_.empty() && frames_.front().position == pos) {
             frame.number = frames_.front().number;
             frame.offset = frames_.front().offset;
@@ -317,8 +388,6 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
             continue;  // decoded again for a takeover: its output went out before
 
         // the frame's own format, from its header at the reported position
-        const size_t at = pos - base_;
-        FrameHeader h;
         frame.header = at + 4 <= buffer_.size() && ParseFrameHeader(buffer_.data() + at, h) ? h : last_;
         const int32_t channels = frame.header.Channels();
         frame.formatChanged = frame.header.sampleRate != last_.sampleRate || channels != last_.Channels();
@@ -344,6 +413,22 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
                 frame.pcm[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(mean) >> 8);
             }
         }
+        return Emit(frame);
+    }
+}
+
+HostDecoder::Step HostDecoder::Emit(DecodedFrame &frame)
+{
+    if (frame.number > expected_ && (output_ || leadingSilence_)) {
+        // the frames before it were dropped: their silence first
+        std::swap(frame, held_);
+        holding_ = true;
+        output_ = true;
+        Silence(frame, expected_++, held_.header);
         return Step::Frame;
     }
+    expected_ = frame.number + 1;
+    output_ = true;
+    dropped_.clear();
+    return Step::Frame;
 }

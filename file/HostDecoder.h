@@ -84,16 +84,19 @@ public:
     /** Changes the equalizer from the next frame on. */
     void SetEqualizer(bool eq, const int8_t *bands);
 
-    /** Goes to where sample `sample` (per channel, at the stream's rate,
-     *  counted from the first audio frame) decodes as in a decode from the
-     *  start: enough frames before its frame for the bit reservoir and the
+    /** Goes to where audio frame `frame` decodes as in a decode from the
+     *  start: enough frames before it for the bit reservoir and the
      *  synthesis overlap to be whole (from a scan). The frames before it
      *  still come out; their numbers say so. */
-    bool SeekToSample(const FrameIndex &index, uint64_t sample);
+    bool SeekToFrame(const FrameIndex &index, uint64_t frame);
 
     /** Decodes the next frame with output: Frame, End of the stream,
      *  NeedInput (pushed bytes are awaited), or NoAudio (no frame of the
-     *  stream decodes). */
+     *  stream decodes). A frame that the decoder drops (its bit reservoir
+     *  lies before the stream's start, or it is damaged) comes out as its
+     *  length of silence, so that every frame read keeps its place in time;
+     *  from an input of whole frames, only once a frame has come out (before
+     *  that, the parser's timestamps place the first one). */
     Step Next(DecodedFrame &frame);
 
     /** Audio frames read so far (whole frames, counted from the first audio
@@ -119,6 +122,10 @@ private:
     };
 
     void Restart(uint64_t number);
+    /** Hands out a frame, or first the silence of frames dropped before it. */
+    Step Emit(DecodedFrame &frame);
+    /** Frame `number` as silence of the format of `like`. */
+    void Silence(DecodedFrame &frame, uint64_t number, const FrameHeader &like);
     /** Makes the library this handle's again; under the lock. */
     bool TakeOver();
     bool Probe(const uint8_t *frames, size_t size, const std::vector<uint32_t> &lengths);
@@ -141,6 +148,13 @@ private:
     std::deque<Pending> frames_;
     uint64_t nextNumber_ = 0;  // of the next frame read
     uint64_t skipBelow_ = 0;   // frames decoded again after a takeover: no output
+    bool leadingSilence_ = true;  // frames dropped before the first output come out as silence too
+    bool output_ = false;         // a frame came out since the last restart
+    uint64_t expected_ = 0;       // the frame that comes out next
+    std::deque<Pending> dropped_;  // frames passed over since the last output
+    DecodedFrame held_;        // decoded, behind the silence of frames dropped before it
+    bool holding_ = false;
+    bool nothingLeft_ = false;  // a takeover found no whole frame to decode
     int64_t lastPosition_ = -1;  // of the frame decoded last in this buffer
     std::deque<Kept> kept_;
     std::vector<uint32_t> lengths_;

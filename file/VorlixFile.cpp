@@ -53,6 +53,7 @@ struct VorlixFile {
     int error = 0;         // what stops reading, once the samples before it are out
     GaplessTrim trim;
     Timeline timeline{0, UINT64_MAX, 0, 1};
+    FrameClock clock;            // where each frame starts in the output
     std::vector<uint8_t> ready;  // samples out of the timeline, not yet read
     size_t readyFrom = 0;
     int64_t position = 0;        // of the next sample read
@@ -108,16 +109,20 @@ int Describe(VorlixFile *f)
     if (f->push != nullptr && !f->push->Ended() && f->push->Received() < f->retryAt)
         return VF_ENEEDMORE;
     switch (f->decoder.Open(*f->in, f->rateRequest, f->stereo)) {
+    case HostDecoder::Status::ReadError:
+        f->described = true;
+        return f->describeError = VF_EREAD;
     case HostDecoder::Status::NeedInput:
         // look again once the bytes have grown by a share, so that finding
         // stays near linear: doubled, or with whole frames (the next one
         // decides) by a quarter
-        f->retryAt = f->push->Framed() ? f->push->Received() + f->push->Received() / 4 + 1
-                                       : std::max<int64_t>(2 * f->push->Received(), f->push->Received() + 4096);
-        return VF_ENEEDMORE;
-    case HostDecoder::Status::ReadError:
-        f->described = true;
-        return f->describeError = VF_EREAD;
+        if (f->push != nullptr && !f->push->Ended()) {
+            f->retryAt = f->push->Framed() ? f->push->Received() + f->push->Received() / 4 + 1
+                                           : std::max<int64_t>(2 * f->push->Received(), f->push->Received() + 4096);
+            return VF_ENEEDMORE;
+        }
+        // an input that waits for nothing and still wants more has no stream
+        [[fallthrough]];
     case HostDecoder::Status::NoAudio:
         f->described = true;
         if (f->in->Failed())
@@ -145,29 +150,51 @@ int Describe(VorlixFile *f)
     return 0;
 }
 
+// Out of memory anywhere in the open is VF_EFAULT: no exception crosses the
+// C interface.
 VorlixFile *Opened(std::unique_ptr<ByteSource> source, std::string name, int *error)
-{
-    VorlixFile *f = new (std::nothrow) VorlixFile;
-    if (f == nullptr) {
-        SetError(error, VF_EFAULT);
-        return nullptr;
-    }
+try {
+    auto f = std::make_unique<VorlixFile>();
     f->push = dynamic_cast<PushSource *>(source.get());
     f->in = std::make_unique<Input>(std::move(source), std::move(name));
-    const int r = f->push != nullptr ? 0 : Describe(f);
+    const int r = f->push != nullptr ? 0 : Describe(f.get());
     // a file of tags alone opens, for its tags
     if (r < 0 && !(r == VF_ENOTAUDIO && !f->pairs.empty())) {
-        delete f;
         SetError(error, r);
         return nullptr;
     }
     SetError(error, 0);
-    return f;
+    return f.release();
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
-int64_t Scaled(int64_t samples, int32_t from, int32_t to)
+// Where each frame starts at an output rate: by the scan, or every frame
+// as long as the first audio frame.
+FrameClock Clock(VorlixFile *f, int32_t rate)
 {
-    return static_cast<int64_t>(std::llround(static_cast<double>(samples) * to / from));
+    if (f->facts.scanned && f->index.Frames() > 0)
+        return FrameClock(rate, f->index);
+    const FrameHeader &first = f->decoder.AudioFirst();
+    return FrameClock(rate, first.sampleRate, first.SamplesPerFrame());
+}
+
+// The samples per channel that reads give at an output rate, from the
+// frames counted and the gapless trims; -1 when the count is unknown. Every
+// frame counted comes out (a dropped one as silence) at the length the
+// converter makes of its format.
+int64_t Length(VorlixFile *f, int32_t rate)
+{
+    if (!f->facts.known)
+        return -1;
+    const HeaderFrame &h = f->decoder.Header();
+    GaplessTrim trim = f->gapless && h.Gapless() ? Trim(h.delay, h.padding, f->facts.rate, rate) : GaplessTrim{};
+    // a stream cut short of its header frame's count keeps its end
+    if (f->facts.trim.end == 0)
+        trim.end = 0;
+    const uint64_t all = Clock(f, rate).Start(f->facts.frames);
+    return all > trim.start + trim.end ? static_cast<int64_t>(all - trim.start - trim.end) : 0;
 }
 
 // The ReplayGain of the mode, in whole dB (halves away from zero); 0 when
@@ -215,6 +242,7 @@ int StartDecoding(VorlixFile *f)
     const HeaderFrame &h = f->decoder.Header();
     f->trim = f->gapless && h.Gapless() ? Trim(h.delay, h.padding, f->facts.rate, f->decoder.Rate()) : GaplessTrim{};
     f->timeline = Timeline(f->trim.start, UINT64_MAX, f->trim.end, f->decoder.Channels());
+    f->clock = Clock(f, f->decoder.Rate());
     f->started = true;
     return 0;
 }
@@ -250,7 +278,7 @@ int Decode(VorlixFile *f, size_t want)
             f->formatCallback(f->formatUser, static_cast<int64_t>(at > f->trim.start ? at - f->trim.start : 0),
                               f->frame.header.sampleRate, f->frame.header.Channels());
         }
-        f->timeline.Push(f->frame.number, f->frame.pcm.data(), f->frame.pcm.size(), f->ready);
+        f->timeline.Push(f->clock.Start(f->frame.number), f->frame.pcm.data(), f->frame.pcm.size(), f->ready);
         f->readyOffset = f->frame.offset;
     }
     return 0;
@@ -295,7 +323,7 @@ void FillInfo(VorlixFile *f, VorlixFileInfo *info)
     info->bitrate_mode = static_cast<int>(f->facts.mode);
     info->bitrate = f->facts.bitrate;
     info->frames = f->facts.known ? static_cast<int64_t>(f->facts.frames) : -1;
-    info->samples = f->facts.known ? static_cast<int64_t>(f->facts.Samples()) : -1;
+    info->samples = Length(f, f->facts.rate);
     std::snprintf(info->encoder, sizeof info->encoder, "%s", h.encoder.c_str());
     info->delay = h.Gapless() ? h.delay : -1;
     info->padding = h.Gapless() ? h.padding : -1;
@@ -602,6 +630,7 @@ VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples)
 {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
+    // nothing asked: not a read, so the output can still be chosen
     if (samples == 0)
         return 0;
     if (const int r = StartDecoding(f); r < 0)
@@ -620,7 +649,6 @@ VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64
 {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
-    // nothing asked: not a read, so the output can still be chosen
     if (samples == 0)
         return 0;
     if (const int r = StartDecoding(f); r < 0)
@@ -648,10 +676,10 @@ VORLIXFILE_API int vf_seek(VorlixFile *f, int64_t sample)
     const int64_t length = vf_length(f);
     if (length >= 0 && sample > length)
         return VF_EBADPOS;
-    const int32_t rate = f->decoder.Rate(), streamRate = f->facts.rate;
-    if (!f->decoder.SeekToSample(f->index, f->facts.trim.start + static_cast<uint64_t>(Scaled(sample, rate, streamRate))))
+    const uint64_t target = f->trim.start + static_cast<uint64_t>(sample);
+    if (!f->decoder.SeekToFrame(f->index, f->clock.FrameAt(target)))
         return VF_EREAD;
-    f->timeline = Timeline(f->trim.start + static_cast<uint64_t>(sample), UINT64_MAX, f->trim.end, f->decoder.Channels());
+    f->timeline = Timeline(target, UINT64_MAX, f->trim.end, f->decoder.Channels());
     f->ready.clear();
     f->readyFrom = 0;
     f->ended = false;
@@ -669,9 +697,9 @@ VORLIXFILE_API int64_t vf_length(VorlixFile *f)
 {
     if (f == nullptr)
         return VF_EINVAL;
-    if (Describe(f) != 0 || !f->facts.known)
+    if (Describe(f) != 0)
         return -1;
-    return Scaled(static_cast<int64_t>(f->facts.Samples()), f->facts.rate, vf_rate(f));
+    return Length(f, vf_rate(f));
 }
 
 VORLIXFILE_API int vf_scan_stream(VorlixFile *f)

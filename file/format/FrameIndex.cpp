@@ -4,6 +4,8 @@
 
 void FrameIndex::Add(uint64_t offset, const FrameHeader &h, uint64_t length)
 {
+    if (runs_.empty() || runs_.back().rate != h.sampleRate || runs_.back().length != h.SamplesPerFrame())
+        runs_.push_back({offsets_.size(), h.sampleRate, h.SamplesPerFrame()});
     offsets_.push_back(offset);
     const uint64_t overhead = 4 + (h.crc ? 2 : 0) + static_cast<uint64_t>(h.SideInfoSize());
     mainData_.push_back(static_cast<uint16_t>(length > overhead ? std::min<uint64_t>(length - overhead, UINT16_MAX) : 0));

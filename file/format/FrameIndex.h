@@ -13,6 +13,12 @@
 
 class FrameIndex {
 public:
+    /** Frames from `first` on have one rate and length, up to the next run. */
+    struct Run {
+        uint64_t first;
+        int32_t rate, length;  // Hz; samples per channel of each frame
+    };
+
     void Add(uint64_t offset, const FrameHeader &h, uint64_t length);
 
     size_t Frames() const { return offsets_.size(); }
@@ -22,6 +28,9 @@ public:
     /** Bytes of all frames, and whether every frame has the first one's bit rate. */
     uint64_t Bytes() const { return bytes_; }
     bool ConstantBitrate() const { return constant_; }
+    /** The runs of frames of one format, in order (one, unless the stream
+     *  changes its rate or layer). */
+    const std::vector<Run> &Runs() const { return runs_; }
 
     /** The frame to start decoding from so that frame `frame` decodes as in a
      *  decode from the start: the frame before it whole (the synthesis
@@ -31,7 +40,8 @@ public:
 
 private:
     std::vector<uint64_t> offsets_;
-    std::vector<uint16_t> mainData_;  // bytes after header, CRC and side information
+    std::vector<uint16_t> mainData_;
+    std::vector<Run> runs_;  // bytes after header, CRC and side information
     uint64_t samples_ = 0, bytes_ = 0;
     int32_t firstBitrate_ = -1;
     bool constant_ = true;

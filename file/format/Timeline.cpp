@@ -2,6 +2,10 @@
 #include "format/Timeline.h"
 
 #include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "format/Converter.h"
 
 namespace {
 
@@ -28,6 +32,48 @@ GaplessTrim Trim(int32_t delay, int32_t padding, int32_t streamRate, int32_t out
     return t;
 }
 
+FrameClock::FrameClock(int32_t outputRate, int32_t rate, int32_t length)
+    : runs_{{0, 0, ConvertedLength(rate, length, outputRate)}}
+{
+}
+
+FrameClock::FrameClock(int32_t outputRate, const FrameIndex &index)
+{
+    // a hostile stream may change format at every frame: each format's
+    // count is worked out once
+    std::map<std::pair<int32_t, int32_t>, int32_t> lengths;
+    uint64_t start = 0, first = 0;
+    int32_t last = 0;
+    for (const FrameIndex::Run &r : index.Runs()) {
+        start += (r.first - first) * static_cast<uint64_t>(last);
+        auto [at, fresh] = lengths.try_emplace({r.rate, r.length}, 0);
+        if (fresh)
+            at->second = ConvertedLength(r.rate, r.length, outputRate);
+        runs_.push_back({r.first, start, at->second});
+        first = r.first;
+        last = at->second;
+    }
+}
+
+uint64_t FrameClock::Start(uint64_t frame) const
+{
+    if (runs_.empty())
+        return 0;
+    // the last run that begins at or before the frame
+    auto r = std::upper_bound(runs_.begin(), runs_.end(), frame, [](uint64_t n, const Run &run) { return n < run.first; });
+    --r;
+    return r->start + (frame - r->first) * static_cast<uint64_t>(r->length);
+}
+
+uint64_t FrameClock::FrameAt(uint64_t sample) const
+{
+    if (runs_.empty())
+        return 0;
+    auto r = std::upper_bound(runs_.begin(), runs_.end(), sample, [](uint64_t s, const Run &run) { return s < run.start; });
+    --r;
+    return r->length > 0 ? r->first + (sample - r->start) / static_cast<uint64_t>(r->length) : r->first;
+}
+
 Timeline::Timeline(uint64_t begin, uint64_t end, uint64_t holdBack, int32_t channels)
     : begin_(begin), end_(std::max(begin, end)), holdBack_(holdBack),
       horizon_(end_ > UINT64_MAX - holdBack ? UINT64_MAX : end_ + holdBack),
@@ -35,17 +81,12 @@ Timeline::Timeline(uint64_t begin, uint64_t end, uint64_t holdBack, int32_t chan
 {
 }
 
-void Timeline::Push(uint64_t number, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out)
+void Timeline::Push(uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out)
 {
     const uint64_t samples = bytes / frameBytes_;
-    if (!started_) {
-        started_ = true;
-        perFrame_ = samples;
-        position_ = number * samples;
-    } else if (number > lastNumber_ + 1) {
-        position_ += (number - lastNumber_ - 1) * perFrame_;
-    }
-    lastNumber_ = number;
+    if (!started_ || start > position_)
+        position_ = start;
+    started_ = true;
 
     // the part of this frame inside [begin, end + holdBack) joins the held samples
     const uint64_t from = std::max(position_, begin_), to = std::min(position_ + samples, horizon_);

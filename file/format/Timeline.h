@@ -3,10 +3,9 @@
 // and the stretch asked for with a start and a duration.
 //
 // Positions count samples per channel of the decoded stream (header frame
-// excluded) at the output rate. Frame n starts at n times the first frame's
-// sample count, so that a decode that starts at a later frame (a seek) places
-// its samples where a decode from the start does; after that frame, samples
-// follow one another, and a dropped frame leaves a gap of its length.
+// excluded) at the output rate. A frame's start comes from the frame clock,
+// so that a decode that starts at a later frame (a seek) places its samples
+// where a decode from the start does.
 #ifndef VORLIX_FILE_TIMELINE_H
 #define VORLIX_FILE_TIMELINE_H
 
@@ -14,15 +13,42 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/FrameIndex.h"
+
+/** Where each frame starts in the output, in samples per channel at the
+ *  output rate before any trim: from a scan's runs of one format, or for a
+ *  stream not scanned, every frame as long as the first. The decoder's
+ *  converter makes the same count of every frame of one format. */
+class FrameClock {
+public:
+    FrameClock() = default;
+    FrameClock(int32_t outputRate, int32_t rate, int32_t length);
+    FrameClock(int32_t outputRate, const FrameIndex &index);
+
+    uint64_t Start(uint64_t frame) const;
+    /** The frame whose samples hold output sample `sample` (past the last
+     *  frame, counted on as the last run goes). */
+    uint64_t FrameAt(uint64_t sample) const;
+
+private:
+    struct Run {
+        uint64_t first, start;  // frame, and its output sample
+        int32_t length;         // output samples of each frame
+    };
+    std::vector<Run> runs_;
+};
+
 class Timeline {
 public:
     /** Samples [begin, end) go out, except the last holdBack samples of the
      *  stream (the end trim). */
     Timeline(uint64_t begin, uint64_t end, uint64_t holdBack, int32_t channels);
 
-    /** Takes frame `number`'s samples (interleaved 16-bit bytes) and appends
-     *  to out what may go out now. */
-    void Push(uint64_t number, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out);
+    /** Takes the samples (interleaved 16-bit bytes) of a frame that starts
+     *  at output sample `start` and appends to out what may go out now. The
+     *  first frame taken stands at its start; after it, samples follow one
+     *  another, and a frame that did not come leaves a gap. */
+    void Push(uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out);
 
     /** At the end of the stream: when the end trim does not apply (a stream
      *  cut short of where its header frame says it ends), the samples held
@@ -38,9 +64,7 @@ private:
     uint64_t begin_, end_, holdBack_;
     uint64_t horizon_;   // end + holdBack: samples past it change nothing
     size_t frameBytes_;  // bytes per sample, all channels
-    uint64_t perFrame_ = 0;  // samples of the first frame taken
     bool started_ = false;
-    uint64_t lastNumber_ = 0;
     uint64_t position_ = 0;
     uint64_t emitted_ = 0;
     std::vector<uint8_t> held_;  // samples in the window, kept back until more follow

@@ -607,6 +607,81 @@ TEST_F(FileLibrary, StereoFramesInAMonoOutputAreTheMeanRoundedDown)
     EXPECT_GT(negativeOdd, 100u);
 }
 
+// A RIFF/WAVE wrapper whose chunks before the data run past the reader's
+// lookahead (a large LIST chunk): every way of opening finds the stream in
+// it; chunk sizes that run past the input leave no stream to find. A
+// seekable source never waits for more input as pushed bytes do.
+Bytes RiffAround(const Bytes &mp3, uint32_t listSize, uint32_t claimedListSize)
+{
+    const auto le32 = [](Bytes &b, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    Bytes body = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    le32(body, 30);
+    const Bytes fmt = {0x55, 0, 2, 0, 0x44, 0xac, 0, 0, 0x80, 0x3e, 0, 0, 1, 0, 0, 0};
+    body.insert(body.end(), fmt.begin(), fmt.end());
+    body.resize(body.size() + 14);
+    body.insert(body.end(), {'L', 'I', 'S', 'T'});
+    le32(body, claimedListSize);
+    body.resize(body.size() + listSize, 'x');
+    body.insert(body.end(), {'d', 'a', 't', 'a'});
+    le32(body, static_cast<uint32_t>(mp3.size()));
+    body.insert(body.end(), mp3.begin(), mp3.end());
+    Bytes file = {'R', 'I', 'F', 'F'};
+    le32(file, static_cast<uint32_t>(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+TEST_F(FileLibrary, RiffChunksPastTheLookaheadOpenEveryWay)
+{
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE(SeedNote(seed));
+    std::mt19937 random(seed);
+    const Bytes mp3 = ReadFixture("mpeg1-44100-stereo.mp3");
+    const Bytes expected = Program(data + "/mpeg1-44100-stereo.mp3");
+    struct Case {
+        const char *name;
+        uint32_t size, claimed;
+    };
+    for (const Case c : {Case{"a 20 kB LIST chunk", 20000, 20000}, Case{"a 300 kB LIST chunk", 300000, 300000},
+                         Case{"a chunk size past the end", 100, 0x7fffffff}}) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = RiffAround(mp3, c.size, c.claimed);
+        const bool whole = c.size == c.claimed;
+        const Bytes want = whole ? expected : Bytes{};
+        WriteFile(dir + "/in.wav", file);
+        int error = 0;
+        {
+            Fresh();
+            File f(vf_open_file((dir + "/in.wav").c_str(), &error), vf_free);
+            EXPECT_EQ(f ? ReadAll(f.get()) : Bytes{}, want) << "path";
+        }
+        EXPECT_EQ(Shell(host + " -q --raw " + dir + "/in.wav -o " + dir + "/out.pcm"), whole ? 0 : 2);
+        const int fd = open((dir + "/in.wav").c_str(), O_RDONLY);
+        {
+            Fresh();
+            File f(vf_open_fd(fd, &error), vf_free);
+            EXPECT_EQ(f ? ReadAll(f.get()) : Bytes{}, want) << "descriptor";
+            EXPECT_EQ(error, whole ? 0 : VF_ENOTAUDIO);
+        }
+        close(fd);
+        for (const bool seekable : {true, false}) {
+            Fresh();
+            Memory m{&file};
+            m.most = 1 + random() % 5000;
+            const VorlixFileCallbacks callbacks = {MemoryRead, seekable ? MemorySeek : nullptr,
+                                                   seekable ? MemoryTell : nullptr, nullptr};
+            File f(vf_open_callbacks(&m, &callbacks, &error), vf_free);
+            EXPECT_EQ(f ? ReadAll(f.get()) : Bytes{}, want) << (seekable ? "seekable callbacks" : "stream");
+            EXPECT_EQ(error, whole ? 0 : VF_ENOTAUDIO);
+        }
+        Fresh();
+        EXPECT_EQ(Pushed(file, random), want) << "push mode";
+    }
+}
+
 TEST_F(FileLibrary, BadSourcesEndCleanly)
 {
     const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");

@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "HostDecoder.h"
@@ -502,6 +504,48 @@ TEST_F(ErrorCodes, DescriptorsThatCannotBeReadGiveReadErrors)
     EXPECT_EQ(vf_open_fd(fd, &error), nullptr);
     EXPECT_EQ(error, VF_EREAD);
     close(fd);
+}
+
+// Out of memory while opening: VF_EFAULT, not an exception through the C
+// interface (which ends a C host). In a child whose address space is held
+// to what it has and whose heap is used up but for a block that holds the
+// handle itself and not what it reads.
+TEST_F(ErrorCodes, OutOfMemoryWhileOpeningIsACode)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' runtimes need address space of their own";
+#else
+    const Bytes file = LongAudio();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        void *reserve = std::malloc(40 << 10);
+        long pages = 0;
+        if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+        const rlimit limit = {now + 16384, now + 16384};
+        if (reserve == nullptr || pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(100);
+        // kept, never freed: stored where the compiler must leave the calls be
+        void *volatile taken = nullptr;
+        for (const size_t block : {size_t{1} << 20, size_t{64} << 10, size_t{4} << 10, size_t{256}, size_t{16}})
+            do
+                taken = std::malloc(block);
+            while (taken != nullptr);
+        std::free(reserve);
+        int error = 0;
+        VorlixFile *f = vf_open_memory(file.data(), file.size(), &error);
+        _exit(f == nullptr ? -error : 101);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(-WEXITSTATUS(status), VF_EFAULT);
+#endif
 }
 
 // The host's close: called by vf_free alone, once.

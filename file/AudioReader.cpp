@@ -72,10 +72,18 @@ bool AudioReader::Seek(int64_t offset)
     return in_->Seek(offset);
 }
 
+bool AudioReader::SeekToFrame(int64_t offset)
+{
+    const bool at = Seek(offset);
+    walker_.ResumeAtFrame();
+    return at;
+}
+
 AudioReader::Found AudioReader::Find(Input &in)
 {
     in_ = &in;
     in.Keep(true);
+    walker_.WholeFrames(in.Framed());
     regionStart_ = 0;
     end_ = INT64_MAX;
     starved_ = false;

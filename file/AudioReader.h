@@ -30,6 +30,9 @@ public:
     /** Goes to an absolute offset of the input; the next frame found there
      *  must start a stream. */
     bool Seek(int64_t offset);
+    /** Goes to a frame a scan found: it is read even where junk follows it
+     *  (garbage between frames), as it was in the scan. */
+    bool SeekToFrame(int64_t offset);
 
     /** Appends up to about n bytes of whole frames, the length of each
      *  frame to lengths and its input offset to offsets (when given); 0 at

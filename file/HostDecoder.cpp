@@ -173,7 +173,7 @@ bool HostDecoder::SeekToFrame(const FrameIndex &index, uint64_t frame)
     if (index.Frames() == 0)
         return false;
     const size_t from = std::min(index.Preroll(frame > 0 ? frame - 1 : 0, ReservoirBytes(First())), index.Frames() - 1);
-    const bool at = reader_.Seek(static_cast<int64_t>(index.Offset(from)));
+    const bool at = reader_.SeekToFrame(static_cast<int64_t>(index.Offset(from)));
     Restart(from);
     skipBelow_ = 0;
     return at;
@@ -328,13 +328,13 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         }
         {
             std::lock_guard<std::mutex> lock(libraryLock);
-            // no frame read decodes yet (a stream joined mid-way: their bit
-            // reservoir lies before them; free format: its length shows at
-            // the next frame): pushed frames still to come may
             nothingLeft_ = false;
             if ((owner != this || restart_) && !TakeOver()) {
+                // no frame read decodes yet (a stream joined mid-way: their
+                // bit reservoir lies before them): pushed frames still to
+                // come may, as far as the largest reservoir reaches
                 if (!nothingLeft_)
-                    return reader_.Starved() && buffer_.size() < readChunk ? Step::NeedInput : Step::NoAudio;
+                    return reader_.Starved() && frames_.size() < keptFrames ? Step::NeedInput : Step::NoAudio;
                 // nothing to decode: end as the stream's end does
                 buffer_.clear();
                 frames_.clear();

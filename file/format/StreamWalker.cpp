@@ -14,8 +14,10 @@ constexpr int64_t needMore = 0, notFound = -1;
 
 // Length of the frame at p: from its header, or for free format the distance
 // to the next sync word of the same stream. Only once in step does a
-// free-format frame without a sync after it run to the end of the input.
-int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, bool inStep)
+// free-format frame without a sync after it run to the end of the input, or
+// (whole frames pushed) to the end of the bytes so far where they are as long
+// as the stream's frames (`whole`; 0: unknown).
+int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, bool inStep, size_t whole = 0)
 {
     if (const int32_t length = h.Length(); length != 0)
         return length;
@@ -26,6 +28,8 @@ int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, 
     }
     if (eof)
         return inStep ? static_cast<int64_t>(n) : notFound;  // the last frame
+    if (inStep && whole != 0 && n == whole)
+        return static_cast<int64_t>(n);
     return n < maxFreeFormat + 4 ? needMore : notFound;
 }
 
@@ -40,6 +44,23 @@ bool TagAt(const uint8_t *p, size_t n, bool eof)
 }
 
 enum class Start { No, Yes, NeedMore };
+
+// A free-format stream's first two sync words are only two bytes that any
+// junk may hold: the frame after them must stand where the first frame's
+// length (give or take its padding) puts it.
+Start FreeFormatHolds(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, const FrameHeader &next,
+                      size_t end)
+{
+    const size_t slot = h.layer == 1 ? 4 : 1;
+    const size_t second = end + end - (h.padding ? slot : 0) + (next.padding ? slot : 0);
+    if (second + 4 <= n) {
+        FrameHeader third;
+        return ParseFrameHeader(p + second, third) && SameStream(h, third) ? Start::Yes : Start::No;
+    }
+    if (!eof && n < walkerLookahead)
+        return Start::NeedMore;
+    return !eof || second == n ? Start::Yes : Start::No;
+}
 
 // Whether a stream starts with the frame at p: another header of the same
 // stream follows it. A frame whose length its header gives may also be the
@@ -56,7 +77,7 @@ Start StartsStream(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, i
     if (end + 4 <= n) {
         FrameHeader next;
         if (ParseFrameHeader(p + end, next) && SameStream(h, next))
-            return Start::Yes;
+            return fixed ? Start::Yes : FreeFormatHolds(p, n, eof, h, next, end);
         return fixed && TagAt(p + end, n - end, eof) ? Start::Yes : Start::No;
     }
     if (!eof)
@@ -84,6 +105,14 @@ Span StreamWalker::Classify(const uint8_t *p, size_t n, bool eof)
     Span span;
     if (n == 0)
         return span;
+    if (trusted_ && n >= 4) {
+        trusted_ = false;
+        FrameHeader h;
+        if (ParseFrameHeader(p, h)) {
+            synced_ = true;
+            last_ = h;
+        }
+    }
     const auto need = [&](size_t bytes) { return n < bytes && !eof; };
 
     // the items of an APE tag without header, where the frames end
@@ -117,7 +146,8 @@ Span StreamWalker::Classify(const uint8_t *p, size_t n, bool eof)
             int64_t length = 0;
             Start start;
             if (synced_ && SameStream(last_, h)) {
-                length = FrameLength(p, n, eof, h, true);
+                const size_t padding = h.padding ? (h.layer == 1 ? 4 : 1) : 0;
+                length = FrameLength(p, n, eof, h, true, wholeFrames_ && freeLength_ != 0 ? freeLength_ + padding : 0);
                 start = length == needMore ? Start::NeedMore
                         : length == notFound ? Start::No : Start::Yes;
                 if (start == Start::Yes && static_cast<uint64_t>(length) > n) {
@@ -134,6 +164,8 @@ Span StreamWalker::Classify(const uint8_t *p, size_t n, bool eof)
             if (start == Start::Yes) {
                 synced_ = true;
                 last_ = h;
+                if (h.Length() == 0 && !span.cut)
+                    freeLength_ = static_cast<size_t>(length) - (h.padding ? (h.layer == 1 ? 4 : 1) : 0);
                 span.kind = SpanKind::Frame;
                 span.length = static_cast<uint64_t>(length);
                 span.header = h;

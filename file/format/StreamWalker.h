@@ -41,8 +41,20 @@ public:
      *  (for NeedMore, nothing). */
     Span Next(const uint8_t *p, size_t n, bool eof);
 
+    /** Each push holds whole frames: once in step, a free-format frame runs
+     *  to the end of the bytes given when they are as long as the stream's
+     *  frames (padding aside), without waiting for the next frame's sync. */
+    void WholeFrames(bool whole) { wholeFrames_ = whole; }
+
     /** After a jump to another position: search for a stream start again. */
-    void Resync() { synced_ = edge_ = false; }
+    void Resync() { synced_ = edge_ = trusted_ = false; }
+    /** After a jump to where a frame is known to start (a scan found it
+     *  there): its header is taken as in step, whatever follows it. */
+    void ResumeAtFrame()
+    {
+        Resync();
+        trusted_ = true;
+    }
     bool Synced() const { return synced_; }
 
 private:
@@ -50,6 +62,9 @@ private:
 
     bool synced_ = false;
     bool edge_ = false;  // right after a frame or a tag: where an APE item may begin
+    bool wholeFrames_ = false;
+    bool trusted_ = false;  // a frame is known to start at the next position
+    size_t freeLength_ = 0;  // of the last free-format frame, padding aside
     FrameHeader last_;
 };
 

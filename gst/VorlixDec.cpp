@@ -3,8 +3,8 @@
  * SECTION:element-vorlixdec
  * @see_also: mpegaudioparse, mpg123audiodec
  *
- * Decodes MPEG-1, MPEG-2 and MPEG-2.5 Layer III audio, framed by
- * mpegaudioparse, to interleaved 16-bit PCM with Vorlix. The Xing/Info frame
+ * Decodes MPEG-1, MPEG-2 and MPEG-2.5 audio of Layers I, II and III, framed
+ * by mpegaudioparse, to interleaved 16-bit PCM with Vorlix. The Xing/Info frame
  * that the parser marks is dropped and the parser's clipping meta trims the
  * encoder's delay and padding, so that playbin plays albums gaplessly.
  *
@@ -53,7 +53,6 @@ constexpr int maxFrameSamples = 1152 * 6;
 // the last frames are kept to feed again after a discontinuity, which ends
 // a handle: the next one then decodes on as the last would have.
 constexpr unsigned reservoirFrames = 16;
-constexpr int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 enum EqPresetValue { EQ_OFF, EQ_FLAT, EQ_BASS, EQ_TREBLE, EQ_VOICE, EQ_LOUDNESS };
 const char *const presetNames[] = {"off", "flat", "bass", "treble", "voice", "loudness"};
@@ -86,6 +85,32 @@ struct _GstVorlixDec {
 
 G_DEFINE_TYPE(GstVorlixDec, gst_vorlix_dec, GST_TYPE_AUDIO_DECODER)
 
+// The output rates: the stream's, or one the decoder converts to. The
+// values are the rates in Hz, so that "rate=48000" and an integer set from
+// C keep working as they did for an integer property.
+static GType RateType()
+{
+    static GType type = 0;
+    static const GEnumValue values[] = {
+        {0, "The stream's rate", "0"},
+        {8000, "8000 Hz", "8000"},
+        {11025, "11025 Hz", "11025"},
+        {12000, "12000 Hz", "12000"},
+        {16000, "16000 Hz", "16000"},
+        {22050, "22050 Hz", "22050"},
+        {24000, "24000 Hz", "24000"},
+        {32000, "32000 Hz", "32000"},
+        {44100, "44100 Hz", "44100"},
+        {48000, "48000 Hz", "48000"},
+        {0, nullptr, nullptr},
+    };
+    if (g_once_init_enter(&type)) {
+        const GType t = g_enum_register_static("GstVorlixDecRate", values);
+        g_once_init_leave(&type, t);
+    }
+    return type;
+}
+
 GType gst_vorlix_dec_eq_preset_get_type(void)
 {
     static GType type = 0;
@@ -107,7 +132,7 @@ GType gst_vorlix_dec_eq_preset_get_type(void)
 
 static GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/mpeg, mpegversion = (int) 1, layer = (int) 3, "
+                            GST_STATIC_CAPS("audio/mpeg, mpegversion = (int) 1, layer = (int) [ 1, 3 ], "
                                             "rate = (int) { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, "
                                             "48000 }, channels = (int) [ 1, 2 ], parsed = (boolean) true"));
 
@@ -237,7 +262,8 @@ GstFlowReturn PushFrame(GstVorlixDec *dec, int samples)
         dec->inRate = vf_info(dec->file, &info) == 0 ? info.rate : 0;
         // each frame comes out when the next one has come: a frame's latency
         if (dec->inRate > 0) {
-            const GstClockTime frame = gst_util_uint64_scale_int(info.version == 10 ? 1152 : 576, GST_SECOND, dec->inRate);
+            const int samples = info.layer == 1 ? 384 : info.layer == 3 && info.version != 10 ? 576 : 1152;
+            const GstClockTime frame = gst_util_uint64_scale_int(samples, GST_SECOND, dec->inRate);
             GstClockTime min = 0, max = 0;
             gst_audio_decoder_get_latency(base, &min, &max);
             if (min != frame || max != frame)
@@ -407,7 +433,7 @@ gboolean TransformMeta(GstAudioDecoder *base, GstBuffer *out, GstMeta *meta, Gst
     return GST_AUDIO_DECODER_CLASS(gst_vorlix_dec_parent_class)->transform_meta(base, out, meta, in);
 }
 
-// Eleven comma-separated whole dB values, each in -128..127.
+// Eleven comma-separated whole dB values, each in -128..127: no more, no fewer.
 gboolean ParseBands(const gchar *text, int8_t bands[11])
 {
     gchar **parts = g_strsplit(text, ",", -1);
@@ -437,7 +463,9 @@ void SetProperty(GObject *object, guint id, const GValue *value, GParamSpec *par
         int8_t bands[11];
         const gboolean none = text == nullptr || *text == '\0';
         if (!none && !ParseBands(text, bands)) {
-            GST_WARNING_OBJECT(dec, "eq-bands \"%s\" is not 11 comma-separated values in -128..127: ignored", text);
+            // refused as GLib refuses a value out of a property's range
+            g_warning("%s: eq-bands \"%s\" is not 11 comma-separated values in -128..127: refused",
+                      GST_OBJECT_NAME(dec), text);
             break;
         }
         GST_OBJECT_LOCK(dec);
@@ -448,17 +476,12 @@ void SetProperty(GObject *object, guint id, const GValue *value, GParamSpec *par
         GST_OBJECT_UNLOCK(dec);
         break;
     }
-    case PROP_RATE: {
-        const gint rate = g_value_get_int(value);
-        if (rate != 0 && std::find(std::begin(rates), std::end(rates), rate) == std::end(rates)) {
-            GST_WARNING_OBJECT(dec, "rate %d is not an MPEG rate: ignored", rate);
-            break;
-        }
+    case PROP_RATE:
+        // its GParamSpec has refused every other rate
         GST_OBJECT_LOCK(dec);
-        dec->rate = rate;
+        dec->rate = g_value_get_enum(value);
         GST_OBJECT_UNLOCK(dec);
         break;
-    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
@@ -483,7 +506,7 @@ void GetProperty(GObject *object, guint id, GValue *value, GParamSpec *param)
         }
         break;
     case PROP_RATE:
-        g_value_set_int(value, dec->rate);
+        g_value_set_enum(value, dec->rate);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
@@ -528,18 +551,19 @@ static void gst_vorlix_dec_class_init(GstVorlixDecClass *klass)
                             "", flags));
     g_object_class_install_property(
         object, PROP_RATE,
-        g_param_spec_int("rate", "Output rate",
-                         "Output sample rate in Hz, converted by the decoder: 0 for the stream's, or one of "
-                         "8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 (from the next stream on)",
-                         0, 48000, 0,
-                         static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+        g_param_spec_enum("rate", "Output rate",
+                          "Output sample rate in Hz, converted by the decoder: 0 for the stream's, or one of "
+                          "8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 (from the next stream on)",
+                          RateType(), 0,
+                          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
 
     gst_element_class_add_static_pad_template(element, &sinkTemplate);
     gst_element_class_add_static_pad_template(element, &srcTemplate);
     gst_element_class_set_static_metadata(element, "Vorlix MP3 decoder", "Codec/Decoder/Audio",
-                                          "Decodes MPEG-1/2/2.5 Layer III audio with Vorlix",
+                                          "Decodes MPEG-1/2/2.5 Layer I, II and III audio with Vorlix",
                                           "Vorlix Developers <vorlix@example.org>");
     gst_type_mark_as_plugin_api(GST_TYPE_VORLIX_DEC_EQ_PRESET, static_cast<GstPluginAPIFlags>(0));
+    gst_type_mark_as_plugin_api(RateType(), static_cast<GstPluginAPIFlags>(0));
 
     base->start = GST_DEBUG_FUNCPTR(Start);
     base->stop = GST_DEBUG_FUNCPTR(Stop);

@@ -278,7 +278,7 @@ int Decode(VorlixFile *f, size_t want)
             f->formatCallback(f->formatUser, static_cast<int64_t>(at > f->trim.start ? at - f->trim.start : 0),
                               f->frame.header.sampleRate, f->frame.header.Channels());
         }
-        f->timeline.Push(f->clock.Start(f->frame.number), f->frame.pcm.data(), f->frame.pcm.size(), f->ready);
+        f->timeline.Push(f->frame.number, f->clock.Start(f->frame.number), f->frame.pcm.data(), f->frame.pcm.size(), f->ready);
         f->readyOffset = f->frame.offset;
     }
     return 0;

@@ -81,12 +81,13 @@ Timeline::Timeline(uint64_t begin, uint64_t end, uint64_t holdBack, int32_t chan
 {
 }
 
-void Timeline::Push(uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out)
+void Timeline::Push(uint64_t number, uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out)
 {
     const uint64_t samples = bytes / frameBytes_;
-    if (!started_ || start > position_)
+    if (!started_ || (number > lastNumber_ + 1 && start > position_))
         position_ = start;
     started_ = true;
+    lastNumber_ = number;
 
     // the part of this frame inside [begin, end + holdBack) joins the held samples
     const uint64_t from = std::max(position_, begin_), to = std::min(position_ + samples, horizon_);

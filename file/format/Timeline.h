@@ -44,11 +44,11 @@ public:
      *  stream (the end trim). */
     Timeline(uint64_t begin, uint64_t end, uint64_t holdBack, int32_t channels);
 
-    /** Takes the samples (interleaved 16-bit bytes) of a frame that starts
-     *  at output sample `start` and appends to out what may go out now. The
-     *  first frame taken stands at its start; after it, samples follow one
-     *  another, and a frame that did not come leaves a gap. */
-    void Push(uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out);
+    /** Takes the samples (interleaved 16-bit bytes) of frame `number`, which
+     *  starts at output sample `start`, and appends to out what may go out
+     *  now. The first frame taken stands at its start; after it, samples
+     *  follow one another, and a frame that did not come leaves a gap. */
+    void Push(uint64_t number, uint64_t start, const uint8_t *pcm, size_t bytes, std::vector<uint8_t> &out);
 
     /** At the end of the stream: when the end trim does not apply (a stream
      *  cut short of where its header frame says it ends), the samples held
@@ -65,6 +65,7 @@ private:
     uint64_t horizon_;   // end + holdBack: samples past it change nothing
     size_t frameBytes_;  // bytes per sample, all channels
     bool started_ = false;
+    uint64_t lastNumber_ = 0;
     uint64_t position_ = 0;
     uint64_t emitted_ = 0;
     std::vector<uint8_t> held_;  // samples in the window, kept back until more follow

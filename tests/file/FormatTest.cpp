@@ -681,7 +681,7 @@ TEST(Timeline, CutsTheStretchAndHoldsTheEndBack)
         Bytes out;
         for (uint64_t frame = c.firstFrame; frame < 10 && !t.Done(); ++frame) {
             const Bytes pcm = Ramp(frame * 100, 100);
-            t.Push(frame * 100, pcm.data(), pcm.size(), out);
+            t.Push(frame, frame * 100, pcm.data(), pcm.size(), out);
         }
         t.Finish(!c.cutShort, out);
         EXPECT_EQ(out, Stretch(c.want_from, c.want_to));
@@ -691,7 +691,7 @@ TEST(Timeline, CutsTheStretchAndHoldsTheEndBack)
     Bytes out;
     for (uint64_t frame : {0, 1, 3}) {
         const Bytes pcm = Ramp(frame * 100, 100);
-        t.Push(frame * 100, pcm.data(), pcm.size(), out);
+        t.Push(frame, frame * 100, pcm.data(), pcm.size(), out);
     }
     EXPECT_EQ(t.Position(), 400u);
     EXPECT_EQ(out.size(), 600u);

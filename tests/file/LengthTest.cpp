@@ -143,6 +143,21 @@ const LengthCase lengthCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Streams, Length, ::testing::ValuesIn(lengthCases), CaseName);
 
+// Without a scan (a pipe) the frames of the other rates still follow one
+// another: a stretch cut from the stream is the file's stretch
+class Stretch : public HostFixture {};
+
+TEST_F(Stretch, APipeOfAStreamThatChangesRateCutsAsTheFileDoes)
+{
+    const std::string path = data + "/format-change.mp3";
+    for (const std::string options : {"", "-s 0.5 -t 0.3", "-s 1.0 -t 0.2", "--rate 48000 -s 0.9 -t 0.2"}) {
+        SCOPED_TRACE(options);
+        ASSERT_EQ(Shell(host + " -q --raw " + options + " " + path + " -o " + dir + "/file.pcm"), 0);
+        ASSERT_EQ(Shell(host + " -q --raw " + options + " - -o " + dir + "/pipe.pcm < " + path), 0);
+        EXPECT_EQ(ReadFile(dir + "/pipe.pcm"), ReadFile(dir + "/file.pcm"));
+    }
+}
+
 // The converter's count per frame, against the library's own output for
 // one frame of each length at every pair of rates
 TEST(Converter, CountsWhatTheDecoderGivesForAFrame)

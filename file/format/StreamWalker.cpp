@@ -13,14 +13,24 @@ constexpr size_t maxFreeFormat = walkerLookahead - 8;
 constexpr int64_t needMore = 0, notFound = -1;
 
 // Length of the frame at p: from its header, or for free format the distance
-// to the next sync word of the same stream. Only once in step does a
-// free-format frame without a sync after it run to the end of the input, or
-// (whole frames pushed) to the end of the bytes so far where they are as long
-// as the stream's frames (`whole`; 0: unknown).
-int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, bool inStep, size_t whole = 0)
+// to the next sync word of the same stream. Once in step, a free-format frame
+// is as long as the stream's frames (`expected`, padding included; 0:
+// unknown) where a header of the stream stands there, so that a sync word in
+// its main data does not cut it; only then does one without a sync after it
+// run to the end of the input, or (whole frames pushed) to the end of the
+// bytes so far where they are that long.
+int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, bool inStep, size_t expected = 0,
+                    bool wholeFrames = false)
 {
     if (const int32_t length = h.Length(); length != 0)
         return length;
+    if (inStep && expected != 0) {
+        FrameHeader next;
+        if (expected + 4 <= n && ParseFrameHeader(p + expected, next) && SameStream(h, next))
+            return static_cast<int64_t>(expected);
+        if (wholeFrames && n == expected)
+            return static_cast<int64_t>(n);
+    }
     for (size_t i = 4 + h.SideInfoSize(); i + 4 <= n && i <= maxFreeFormat; ++i) {
         FrameHeader next;
         if (p[i] == 0xff && ParseFrameHeader(p + i, next) && SameStream(h, next))
@@ -28,8 +38,6 @@ int64_t FrameLength(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, 
     }
     if (eof)
         return inStep ? static_cast<int64_t>(n) : notFound;  // the last frame
-    if (inStep && whole != 0 && n == whole)
-        return static_cast<int64_t>(n);
     return n < maxFreeFormat + 4 ? needMore : notFound;
 }
 
@@ -147,7 +155,7 @@ Span StreamWalker::Classify(const uint8_t *p, size_t n, bool eof)
             Start start;
             if (synced_ && SameStream(last_, h)) {
                 const size_t padding = h.padding ? (h.layer == 1 ? 4 : 1) : 0;
-                length = FrameLength(p, n, eof, h, true, wholeFrames_ && freeLength_ != 0 ? freeLength_ + padding : 0);
+                length = FrameLength(p, n, eof, h, true, freeLength_ != 0 ? freeLength_ + padding : 0, wholeFrames_);
                 start = length == needMore ? Start::NeedMore
                         : length == notFound ? Start::No : Start::Yes;
                 if (start == Start::Yes && static_cast<uint64_t>(length) > n) {

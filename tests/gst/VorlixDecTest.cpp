@@ -563,6 +563,8 @@ const ParsedStream parsedStreams[] = {
     // data before the stream
     {"LeadingZerosWithoutBitReservoir", "lead-zeros-sine.mp3", 2},
     {"FreeFormat", "free-format.mp3", 0},
+    // a sync word and header of the stream inside a frame's main data
+    {"FreeFormatSyncInsideAFrame", "free-format-sync-inside.mp3", 0},
 };
 INSTANTIATE_TEST_SUITE_P(Fixtures, Parsed, ::testing::ValuesIn(parsedStreams),
                          [](const ::testing::TestParamInfo<ParsedStream> &i) { return std::string(i.param.name); });

@@ -271,7 +271,10 @@ bool HostDecoder::TakeOver()
 
     // the library as this handle had it: the converter set to its rate by a
     // probe, or restarted; then its equalizer
-    if (libraryRate != rate_) {
+    // a decode from a start or a seek probes as a decode in a process of its
+    // own does, so that whether it decodes never depends on who used the
+    // library before
+    if (libraryRate != rate_ || restart_) {
         if (!Probe(buffer_.data(), buffer_.size() - (padded_ ? streamGuard : 0), lengths))
             return false;
         libraryRate = rate_;
@@ -336,7 +339,7 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
                 if (!nothingLeft_)
                     return reader_.Starved() && frames_.size() < keptFrames ? Step::NeedInput : Step::NoAudio;
                 // nothing to decode: end as the stream's end does
-                buffer_.clear();
+                buffer_.assign(streamGuard, 0);
                 frames_.clear();
                 fresh_ = true;
                 padded_ = true;
@@ -359,9 +362,13 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         const uint32_t pos = static_cast<uint32_t>(position);
         lastPosition_ = position;
         // which frame it was, by its position
+        // (a frame passed over was dropped: its offset for its silence; it is
+        // kept all the same, so that the run of kept frames stays unbroken
+        // and a takeover after it finds the reservoir)
         while (!frames_.empty() && static_cast<int32_t>(frames_.front().position - pos) < 0) {
             if (frames_.front().number >= expected_ && dropped_.size() < keptFrames)
-                dropped_.push_back(frames_.front());  // a dropped frame: its offset for its silence
+                dropped_.push_back(frames_.front());
+            Keep(frames_.front());
             frames_.pop_front();
         }
         const size_t at = pos - base_;
@@ -369,21 +376,23 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
         if (bytes <= 0) {
             // a damaged frame, dropped: its silence, where it is known which
             // frame it was
-            if (frames_.empty() || frames_.front().position != pos ||
-                frames_.front().number < std::max(expected_, skipBelow_) || !(output_ || leadingSilence_))
+            if (frames_.empty() || frames_.front().position != pos)
+                continue;
+            Keep(frames_.front());
+            if (frames_.front().number < std::max(expected_, skipBelow_) || !(output_ || leadingSilence_))
                 continue;
             Silence(frame, frames_.front().number,
                     at + 4 <= buffer_.size() && ParseFrameHeader(buffer_.data() + at, h) ? h : last_);
             return Emit(frame);
         }
-        if (!frames_.empty() && frames_.front().position == pos) {
-            frame.number = frames_.front().number;
-            frame.offset = frames_.front().offset;
-            Keep(frames_.front());
-        } else {
-            ++frame.number;
-            frame.offset = -1;
-        }
+        // a frame that starts where no frame was handed over is one the
+        // decoder found inside another's bytes (a sync word in free-format
+        // data): not audio of the stream
+        if (frames_.empty() || frames_.front().position != pos)
+            continue;
+        frame.number = frames_.front().number;
+        frame.offset = frames_.front().offset;
+        Keep(frames_.front());
         if (frame.number < skipBelow_)
             continue;  // decoded again for a takeover: its output went out before
 

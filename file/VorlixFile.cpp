@@ -336,6 +336,8 @@ void FillInfo(VorlixFile *f, VorlixFileInfo *info)
 
 } // namespace
 
+// Each call that may allocate turns out of memory into VF_EFAULT (a null
+// handle for the openings): no exception crosses the C interface.
 extern "C" {
 
 VORLIXFILE_API const char *vf_strerror(int error)
@@ -369,7 +371,7 @@ VORLIXFILE_API const char *vf_strerror(int error)
 }
 
 VORLIXFILE_API VorlixFile *vf_open_file(const char *path, int *error)
-{
+try {
     if (path == nullptr) {
         SetError(error, VF_EINVAL);
         return nullptr;
@@ -389,29 +391,38 @@ VORLIXFILE_API VorlixFile *vf_open_file(const char *path, int *error)
         return nullptr;
     }
     return Opened(std::make_unique<FdSource>(fd, true), path, error);
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_fd(int fd, int *error)
-{
+try {
     if (fd < 0) {
         SetError(error, VF_EINVAL);
         return nullptr;
     }
     return Opened(std::make_unique<FdSource>(fd, false), "", error);
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_memory(const unsigned char *data, size_t size, int *error)
-{
+try {
     if (data == nullptr && size != 0) {
         SetError(error, VF_EINVAL);
         return nullptr;
     }
     static const unsigned char none = 0;
     return Opened(std::make_unique<MemorySource>(data != nullptr ? data : &none, size), "", error);
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallbacks *callbacks, int *error)
-{
+try {
     if (callbacks == nullptr || callbacks->read == nullptr) {
         SetError(error, VF_EINVAL);
         return nullptr;
@@ -423,24 +434,35 @@ VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallb
     if (f != nullptr)
         opened->CloseAtEnd();
     return f;
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_push(int *error)
-{
+try {
     return Opened(std::make_unique<PushSource>(), "", error);
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API VorlixFile *vf_open_frames(int *error)
-{
+try {
     return Opened(std::make_unique<PushSource>(true), "", error);
+} catch (const std::bad_alloc &) {
+    SetError(error, VF_EFAULT);
+    return nullptr;
 }
 
 VORLIXFILE_API int vf_feed(VorlixFile *f, const unsigned char *data, size_t n)
-{
+try {
     if (f == nullptr || f->push == nullptr || (data == nullptr && n != 0) || f->push->Ended())
         return VF_EINVAL;
     f->push->Feed(data, n);
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_feed_end(VorlixFile *f)
@@ -457,21 +479,25 @@ VORLIXFILE_API void vf_free(VorlixFile *f)
 }
 
 VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info)
-{
+try {
     if (f == nullptr || info == nullptr)
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0)
         return r;
     FillInfo(f, info);
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_tag_count(VorlixFile *f)
-{
+try {
     if (f == nullptr)
         return 0;
     Describe(f);
     return static_cast<int>(f->pairs.size());
+} catch (const std::bad_alloc &) {
+    return 0;
 }
 
 VORLIXFILE_API const char *vf_tag_key(VorlixFile *f, int i)
@@ -489,7 +515,7 @@ VORLIXFILE_API const char *vf_tag_value(VorlixFile *f, int i)
 }
 
 VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key)
-{
+try {
     if (f == nullptr || key == nullptr)
         return nullptr;
     Describe(f);
@@ -497,10 +523,12 @@ VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key)
         if (strcasecmp(k.c_str(), key) == 0)
             return v.c_str();
     return nullptr;
+} catch (const std::bad_alloc &) {
+    return nullptr;
 }
 
 VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain)
-{
+try {
     if (f == nullptr || gain == nullptr)
         return VF_EINVAL;
     *gain = VorlixFileReplayGain{};
@@ -534,10 +562,12 @@ VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain)
         gain->album_peak = h.peak;
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned char **data, size_t *size)
-{
+try {
     if (f == nullptr || mime == nullptr || data == nullptr || size == nullptr)
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0 && r != VF_ENOTAUDIO)
@@ -548,6 +578,8 @@ VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned c
     *data = f->tags.picture.data();
     *size = f->tags.picture.size();
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo)
@@ -565,25 +597,29 @@ VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo)
 }
 
 VORLIXFILE_API int vf_rate(VorlixFile *f)
-{
+try {
     if (f == nullptr)
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0)
         return r;
     return f->rateRequest != 0 ? f->rateRequest : f->decoder.First().sampleRate;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_channels(VorlixFile *f)
-{
+try {
     if (f == nullptr)
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0)
         return r;
     return f->stereo ? 2 : f->decoder.First().Channels();
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_set_gapless(VorlixFile *f, int on)
-{
+try {
     if (f == nullptr)
         return VF_EINVAL;
     if (f->started)
@@ -592,6 +628,8 @@ VORLIXFILE_API int vf_set_gapless(VorlixFile *f, int on)
     if (f->open)
         f->facts = ::Describe(f->decoder, f->in->Seekable() ? &f->index : nullptr, f->gapless);
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_set_equalizer(VorlixFile *f, const int8_t *bands)
@@ -627,7 +665,7 @@ VORLIXFILE_API int vf_set_format_callback(VorlixFile *f, VorlixFileFormatCallbac
 }
 
 VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples)
-{
+try {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
     // nothing asked: not a read, so the output can still be chosen
@@ -643,10 +681,12 @@ VORLIXFILE_API int vf_read(VorlixFile *f, int16_t *pcm, int samples)
         return r < 0 ? r : f->error;
     Take(f, pcm, have);
     return static_cast<int>(have);
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64_t *offset)
-{
+try {
     if (f == nullptr || pcm == nullptr || samples < 0)
         return VF_EINVAL;
     if (samples == 0)
@@ -663,10 +703,12 @@ VORLIXFILE_API int vf_read_frame(VorlixFile *f, int16_t *pcm, int samples, int64
         *offset = f->readyOffset;
     Take(f, pcm, have);
     return static_cast<int>(have);
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_seek(VorlixFile *f, int64_t sample)
-{
+try {
     if (f == nullptr || sample < 0)
         return VF_EINVAL;
     if (const int r = StartDecoding(f); r < 0)
@@ -686,6 +728,8 @@ VORLIXFILE_API int vf_seek(VorlixFile *f, int64_t sample)
     f->error = 0;
     f->position = sample;
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int64_t vf_tell(VorlixFile *f)
@@ -694,16 +738,18 @@ VORLIXFILE_API int64_t vf_tell(VorlixFile *f)
 }
 
 VORLIXFILE_API int64_t vf_length(VorlixFile *f)
-{
+try {
     if (f == nullptr)
         return VF_EINVAL;
     if (Describe(f) != 0)
         return -1;
     return Length(f, vf_rate(f));
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_scan_stream(VorlixFile *f)
-{
+try {
     if (f == nullptr)
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0)
@@ -720,10 +766,12 @@ VORLIXFILE_API int vf_scan_stream(VorlixFile *f)
         f->facts = ::Describe(f->decoder, &f->index, f->gapless);
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size_t size)
-{
+try {
     if (info == nullptr || (data == nullptr && size != 0))
         return VF_EINVAL;
     auto source = std::make_unique<PushSource>();
@@ -742,6 +790,8 @@ VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size
     f.facts = ::Describe(f.decoder, nullptr, true);
     FillInfo(&f, info);
     return 0;
+} catch (const std::bad_alloc &) {
+    return VF_EFAULT;
 }
 
 } // extern "C"

@@ -118,10 +118,20 @@ uint32_t FrameSize(const uint8_t *p, const uint8_t *end, int version)
 }
 
 // Where a frame whose size is believed may end: the end of the tag, a frame
-// that could be one, or padding (zeros to the end of the tag).
-bool FrameEnds(const uint8_t *p, const uint8_t *end, int version)
+// that could be one, or padding (zeros to the end of the tag, which begin
+// at `zeros`: found once per tag, so that hostile sizes cost no more than
+// a look each).
+bool FrameEnds(const uint8_t *p, const uint8_t *end, const uint8_t *zeros, int version)
 {
-    return p == end || Plausible(p, end, version) || std::all_of(p, end, [](uint8_t b) { return b == 0; });
+    return p == end || (p >= zeros && p <= end) || (p < end && Plausible(p, end, version));
+}
+
+// Where the zeros that end a tag's bytes begin.
+const uint8_t *TrailingZeros(const uint8_t *from, const uint8_t *end)
+{
+    while (end > from && end[-1] == 0)
+        --end;
+    return end;
 }
 
 // Flags of a v2.3/v2.4 frame header that the version defines, as writers set them.
@@ -136,12 +146,13 @@ bool FlagsDefined(const uint8_t *p, int version)
 // v2.3 tag, a damaged byte) would take the frames after it along: the first
 // frame inside its claimed body that fits, with defined flags, and ends
 // where a frame may end, is where the next frame begins. null when none is.
-const uint8_t *FrameInside(const uint8_t *from, const uint8_t *to, const uint8_t *end, int version)
+const uint8_t *FrameInside(const uint8_t *from, const uint8_t *to, const uint8_t *end, const uint8_t *zeros,
+                           int version)
 {
     const size_t header = Layout(version).header;
-    for (const uint8_t *r = from; r < to; ++r)
+    for (const uint8_t *r = from; r < to && r < end; ++r)
         if (Plausible(r, end, version) && FlagsDefined(r, version) &&
-            FrameEnds(r + header + FrameSize(r, end, version), end, version))
+            FrameEnds(r + header + FrameSize(r, end, version), end, zeros, version))
             return r;
     return nullptr;
 }
@@ -153,7 +164,7 @@ int FramesVersion(const uint8_t *q, const uint8_t *end, int version)
 {
     if (version == 2 || Plausible(q, end, version) || !Plausible(q, end, 2))
         return version;
-    return FrameEnds(q + Layout(2).header + FrameSize(q, end, 2), end, 2) ? 2 : version;
+    return FrameEnds(q + Layout(2).header + FrameSize(q, end, 2), end, TrailingZeros(q, end), 2) ? 2 : version;
 }
 
 // The frame's body as the bytes of its content: grouping byte, data length
@@ -313,6 +324,7 @@ Id3v2Tag ParseId3v2(const uint8_t *p, size_t n)
     const uint8_t *q = body.data() + at;
     const int layout = tag.frameVersion = FramesVersion(q, end, version);
     const size_t header = Layout(layout).header;
+    const uint8_t *const zeros = TrailingZeros(q, end);
     while (q < end && static_cast<size_t>(end - q) >= header && *q != 0) {
         if (!Plausible(q, end, layout)) {
             // a malformed frame: on to the next place where a frame can begin
@@ -327,10 +339,10 @@ Id3v2Tag ParseId3v2(const uint8_t *p, size_t n)
         // a broken size loses its frame only, not the frames after it: one
         // that ends neither at a frame nor in padding, or that ends in
         // padding it holds itself, while a frame begins inside it
-        const bool padded = claimed - q >= static_cast<std::ptrdiff_t>(header + 4) &&
-                            std::all_of(claimed - 4, end, [](uint8_t b) { return b == 0; });
-        if (!FrameEnds(claimed, end, layout) || padded) {
-            if (const uint8_t *next = FrameInside(q + header, claimed, end, layout)) {
+        const bool padded = claimed - q >= static_cast<std::ptrdiff_t>(header + 4) && claimed - 4 >= zeros &&
+                            claimed - 4 <= end;
+        if (!FrameEnds(claimed, end, zeros, layout) || padded) {
+            if (const uint8_t *next = FrameInside(q + header, claimed, end, zeros, layout)) {
                 q = next;
                 continue;
             }

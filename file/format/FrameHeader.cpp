@@ -72,6 +72,55 @@ int32_t FrameHeader::SideInfoSize() const
     return mode == ChannelMode::Mono ? 9 : 17;
 }
 
+namespace {
+
+// Reads bits from the side information, most significant first.
+struct Bits {
+    const uint8_t *p;
+    size_t at = 0;
+    uint32_t Read(int count)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < count; ++i, ++at)
+            v = (v << 1) | ((p[at >> 3] >> (7 - (at & 7))) & 1u);
+        return v;
+    }
+};
+
+} // namespace
+
+bool SideInfoDecodes(const uint8_t *p, size_t n, const FrameHeader &h)
+{
+    const size_t from = 4 + (h.crc ? 2 : 0);
+    if (h.layer != 3 || n < from + static_cast<size_t>(h.SideInfoSize()))
+        return true;
+    const bool mpeg1 = h.version == MpegVersion::Mpeg1;
+    const int channels = h.Channels();
+    Bits bits{p + from};
+    bits.Read(mpeg1 ? (channels == 1 ? 14 : 12) : (channels == 1 ? 9 : 10));  // main data begin, private bits
+    uint32_t scfsi[2] = {};
+    if (mpeg1)
+        for (int ch = 0; ch < channels; ++ch)
+            scfsi[ch] = bits.Read(4);
+    for (int granule = 0; granule < (mpeg1 ? 2 : 1); ++granule)
+        for (int ch = 0; ch < channels; ++ch) {
+            bits.Read(12);  // part 2 and 3 length
+            if (bits.Read(9) > 288)
+                return false;
+            bits.Read(8 + (mpeg1 ? 4 : 9));  // global gain, scale factor compression
+            if (bits.Read(1) != 0) {
+                const uint32_t blockType = bits.Read(2);
+                if (blockType == 0 || (mpeg1 && blockType == 2 && scfsi[ch] != 0))
+                    return false;
+                bits.Read(1 + 2 * 5 + 3 * 3);  // mixed, tables, subblock gains
+            } else {
+                bits.Read(3 * 5 + 4 + 3);  // tables, region counts
+            }
+            bits.Read(mpeg1 ? 3 : 2);  // preflag (MPEG-1), scale, count1 table
+        }
+    return true;
+}
+
 bool SameStream(const FrameHeader &a, const FrameHeader &b)
 {
     return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate &&

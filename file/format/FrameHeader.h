@@ -35,6 +35,13 @@ struct FrameHeader {
  *  bit-rate or sample-rate field is invalid. */
 bool ParseFrameHeader(const uint8_t *p, FrameHeader &header);
 
+/** Whether a Layer III frame's side information (the n bytes at p, header
+ *  included) holds nothing the decoder refuses: a count of big values past
+ *  288, a block type 0 where the window switches, or in MPEG-1 a short
+ *  block sharing scale factors. True for other layers, and where the side
+ *  information is not all there. */
+bool SideInfoDecodes(const uint8_t *p, size_t n, const FrameHeader &h);
+
 /** Frames of one stream share version, layer, sample rate and the use of
  *  free format; everything else may vary from frame to frame. */
 bool SameStream(const FrameHeader &a, const FrameHeader &b);

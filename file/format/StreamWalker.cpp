@@ -75,6 +75,10 @@ Start FreeFormatHolds(const uint8_t *p, size_t n, bool eof, const FrameHeader &h
 // only one: followed by a tag, or by the end of the input.
 Start StartsStream(const uint8_t *p, size_t n, bool eof, const FrameHeader &h, int64_t &length)
 {
+    // a frame the decoder refuses does not start a stream (junk that looks
+    // like a header): the search goes on after it
+    if (!SideInfoDecodes(p, n, h))
+        return Start::No;
     length = FrameLength(p, n, eof, h, false);
     if (length == needMore)
         return Start::NeedMore;

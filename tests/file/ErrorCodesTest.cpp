@@ -203,12 +203,10 @@ int64_t Picture(VorlixFile *f)
 // Layer III side-info field at its maximum.
 Bytes Undecodable()
 {
-    Bytes b = ReadFixture("mpeg1-44100-stereo.mp3");
-    const std::vector<size_t> frames = FrameOffsets(b);
-    for (size_t k = 0; k < frames.size(); ++k) {
-        const size_t end = k + 1 < frames.size() ? frames[k + 1] : b.size();
-        std::fill(b.begin() + static_cast<long>(frames[k] + 4), b.begin() + static_cast<long>(end), 0xff);
-    }
+    // every frame's CRC broken: a stream whose frames all fail to decode
+    Bytes b = ReadFixture("crc-44100-stereo.mp3");
+    for (const size_t at : FrameOffsets(b))
+        b[at + 4] ^= 0xff;
     return b;
 }
 

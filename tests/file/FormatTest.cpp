@@ -462,14 +462,41 @@ TEST(StreamWalker, ALastFrameCutShortIsMarked)
 
 TEST(StreamWalker, FreeFormatFramesEndAtTheNextSync)
 {
-    // three free-format frames of 500 bytes
+    // three free-format frames of 500 bytes (side information the decoder
+    // takes, then data)
     Bytes file;
     for (int i = 0; i < 3; ++i) {
         Bytes frame = {0xff, 0xfb, 0x00, 0x44};
+        frame.resize(4 + 32, 0x00);
         frame.resize(500, 0x11);
         file.insert(file.end(), frame.begin(), frame.end());
     }
     EXPECT_EQ(Walk(file).frames, (std::vector<uint64_t>{0, 500, 1000}));
+}
+
+// Junk with headers at the right distance whose side information the
+// decoder refuses (big values past 288, block type 0 where the window
+// switches) starts no stream: the real frames after it do
+TEST(StreamWalker, FramesTheDecoderRefusesStartNoStream)
+{
+    const Bytes audio = ReadFixture("mpeg1-44100-stereo.mp3");
+    const std::vector<size_t> real = FrameOffsets(audio);
+    for (const bool bigValues : {true, false}) {
+        SCOPED_TRACE(bigValues ? "big values" : "block type");
+        Bytes file;
+        for (int i = 0; i < 2; ++i) {
+            Bytes junk = {0xff, 0xfb, 0x90, 0x44};
+            junk.resize(417, bigValues ? 0xff : 0x00);
+            if (!bigValues)
+                junk[4 + 6] = 0x04;  // the first granule's window switches, block type 0
+            file.insert(file.end(), junk.begin(), junk.end());
+        }
+        file.insert(file.end(), audio.begin(), audio.end());
+        const std::vector<uint64_t> frames = Walk(file).frames;
+        ASSERT_FALSE(frames.empty());
+        EXPECT_EQ(frames.front(), 834u + real.front());
+        EXPECT_EQ(frames.size(), real.size());
+    }
 }
 
 TEST(StreamWalker, NeedsMoreOnlyBeforeTheLookahead)

@@ -17,6 +17,7 @@
 #include "TestSupport.h"
 #include "cli/HostSupport.h"
 #include "vorlixfile.h"
+#include "file/MemoryCallbacks.h"
 
 namespace {
 
@@ -86,40 +87,6 @@ protected:
         return f ? ReadAll(f.get()) : Bytes{};
     }
 };
-
-struct Memory {
-    const Bytes *bytes;
-    size_t at = 0;
-    size_t failAt = SIZE_MAX;  // a read at or past this offset fails
-    size_t most = SIZE_MAX;    // bytes per read at the most
-};
-
-long MemoryRead(void *source, unsigned char *buffer, size_t n)
-{
-    auto *m = static_cast<Memory *>(source);
-    if (m->at >= m->failAt)
-        return -1;
-    const size_t take = std::min({n, m->bytes->size() - m->at, m->most, m->failAt - m->at});
-    std::copy(m->bytes->begin() + static_cast<long>(m->at), m->bytes->begin() + static_cast<long>(m->at + take), buffer);
-    m->at += take;
-    return static_cast<long>(take);
-}
-
-int MemorySeek(void *source, int64_t offset, int whence)
-{
-    auto *m = static_cast<Memory *>(source);
-    const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(m->at)
-                                                                     : static_cast<int64_t>(m->bytes->size());
-    if (base + offset < 0 || base + offset > static_cast<int64_t>(m->bytes->size()))
-        return -1;
-    m->at = static_cast<size_t>(base + offset);
-    return 0;
-}
-
-int64_t MemoryTell(void *source)
-{
-    return static_cast<int64_t>(static_cast<Memory *>(source)->at);
-}
 
 // Push mode: feeds of random sizes from 1 to `most` bytes, reads between;
 // framed, a handle for whole frames fed arbitrary pieces all the same.

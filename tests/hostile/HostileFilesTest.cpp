@@ -28,6 +28,7 @@
 
 #include "hostile/Variants.h"
 #include "vorlixfile.h"
+#include "file/MemoryCallbacks.h"
 
 // A sanitizer report ends the process at once with a status of its own.
 #if defined(__SANITIZE_ADDRESS__)
@@ -121,36 +122,6 @@ struct Findings {
             _exit(4);
     }
 };
-
-struct Memory {
-    const Bytes *bytes;
-    size_t at = 0, most = 1;
-};
-
-long MemoryRead(void *source, unsigned char *buffer, size_t n)
-{
-    auto *m = static_cast<Memory *>(source);
-    const size_t take = std::min({n, m->bytes->size() - m->at, m->most});
-    std::memcpy(buffer, m->bytes->data() + m->at, take);
-    m->at += take;
-    return static_cast<long>(take);
-}
-
-int MemorySeek(void *source, int64_t offset, int whence)
-{
-    auto *m = static_cast<Memory *>(source);
-    const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(m->at)
-                                                                     : static_cast<int64_t>(m->bytes->size());
-    if (base + offset < 0 || base + offset > static_cast<int64_t>(m->bytes->size()))
-        return -1;
-    m->at = static_cast<size_t>(base + offset);
-    return 0;
-}
-
-int64_t MemoryTell(void *source)
-{
-    return static_cast<int64_t>(static_cast<Memory *>(source)->at);
-}
 
 enum class Mode { File, Fd, Memory, Seekable, Stream, Push, Frames };
 const char *const modeNames[] = {"vf_open_file", "vf_open_fd", "vf_open_memory", "vf_open_callbacks seekable",

@@ -184,10 +184,13 @@ Bytes ApeClaimingMore(bool header, uint32_t more)
 {
     Bytes ape = Ape({{"Title", "t"}, {"Artist", "a"}}, header);
     for (size_t at : {size_t{12}, ape.size() - 32 + 12}) {
+        // little-endian, whatever the machine
         uint32_t size = 0;
-        std::memcpy(&size, ape.data() + at, 4);  // little-endian, as the tests run
+        for (int i = 3; i >= 0; --i)
+            size = (size << 8) | ape[at + static_cast<size_t>(i)];
         size += more;
-        std::memcpy(ape.data() + at, &size, 4);
+        for (size_t i = 0; i < 4; ++i)
+            ape[at + i] = static_cast<uint8_t>(size >> (8 * i));
     }
     return ape;
 }

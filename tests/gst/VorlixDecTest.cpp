@@ -371,17 +371,17 @@ struct Refusal {
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
 
-TEST_P(Refused, ByThePropertysOwnSpec)
+TEST_P(Refused, ByThePropertysOwnDefinition)
 {
     const Refusal &c = GetParam();
     GstElement *dec = gst_element_factory_make("vorlixdec", nullptr);
     ASSERT_NE(dec, nullptr);
-    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(dec), c.property);
-    ASSERT_NE(spec, nullptr);
-    // the spec itself: the text names no value of its type, or the value is out of its range
+    GParamSpec *param = g_object_class_find_property(G_OBJECT_GET_CLASS(dec), c.property);
+    ASSERT_NE(param, nullptr);
+    // the property's own definition: the text names no value of its type, or the value is out of its range
     GValue v = G_VALUE_INIT;
-    g_value_init(&v, spec->value_type);
-    EXPECT_FALSE(gst_value_deserialize(&v, c.refused) && !g_param_value_validate(spec, &v)) << "the spec takes it";
+    g_value_init(&v, param->value_type);
+    EXPECT_FALSE(gst_value_deserialize(&v, c.refused) && !g_param_value_validate(param, &v)) << "the property takes it";
     g_value_unset(&v);
 
     gst_util_set_object_arg(G_OBJECT(dec), c.property, c.kept);
@@ -390,7 +390,7 @@ TEST_P(Refused, ByThePropertysOwnSpec)
     const long number = std::strtol(c.refused, &end, 10);
     if (*end == '\0')
         g_object_set(dec, c.property, static_cast<gint>(number), nullptr);  // GLib warns
-    g_value_init(&v, spec->value_type);
+    g_value_init(&v, param->value_type);
     g_object_get_property(G_OBJECT(dec), c.property, &v);
     gchar *now = gst_value_serialize(&v);
     EXPECT_STREQ(now, c.kept);
@@ -409,14 +409,14 @@ const Refusal refusals[] = {
 INSTANTIATE_TEST_SUITE_P(Properties, Refused, ::testing::ValuesIn(refusals),
                          [](const ::testing::TestParamInfo<Refusal> &i) { return std::string(i.param.name); });
 
-// The rates and presets the specs hold: each takes effect, as vorlix-decode
+// The rates and presets the properties hold: each takes effect, as vorlix-decode
 // has it (the rate from the next stream on).
-TEST_F(Element, EveryRateOfTheSpecIsTheOutputsRate)
+TEST_F(Element, EveryRateThePropertyTakesIsTheOutputsRate)
 {
     GstElement *dec = gst_element_factory_make("vorlixdec", nullptr);
-    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(dec), "rate");
-    ASSERT_TRUE(G_IS_PARAM_SPEC_ENUM(spec));
-    GEnumClass *values = G_PARAM_SPEC_ENUM(spec)->enum_class;
+    GParamSpec *param = g_object_class_find_property(G_OBJECT_GET_CLASS(dec), "rate");
+    ASSERT_TRUE(G_IS_PARAM_SPEC_ENUM(param));
+    GEnumClass *values = G_PARAM_SPEC_ENUM(param)->enum_class;
     std::set<int> rates;
     for (guint i = 0; i < values->n_values; ++i)
         rates.insert(values->values[i].value);

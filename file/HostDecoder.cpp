@@ -20,11 +20,15 @@ int16_t Sample(const uint8_t *p)
     return static_cast<int16_t>(p[0] | (p[1] << 8));
 }
 
-// The process-wide decoder: who used it last, and the output rate its
-// converter was set to by the last probe (0: none yet).
+// The process's copy of the library, shared by handles without one of their own.
 std::mutex libraryLock;
-const HostDecoder *owner = nullptr;
-int32_t libraryRate = 0;
+HostDecoder::Use shared;
+
+// Locks the shared copy; a private one needs no lock.
+std::unique_lock<std::mutex> LockFor(const std::unique_ptr<Instance> &instance)
+{
+    return instance ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(libraryLock);
+}
 
 // Bytes of main data in a frame: what it lends to the frames after it.
 uint32_t MainData(const std::vector<uint8_t> &frame)
@@ -41,18 +45,27 @@ uint32_t MainData(const std::vector<uint8_t> &frame)
 void ForgetDecoderUse()
 {
     std::lock_guard<std::mutex> lock(libraryLock);
-    owner = nullptr;
-    libraryRate = 0;
+    shared = {};
 }
 
 HostDecoder::~HostDecoder()
 {
-    // the last user closes the decoder, releasing its memory
+    // a private copy closes and goes with its handle; the last user of the
+    // shared one closes it, releasing its memory
+    if (instance_ || lib_ == nullptr)
+        return;
     std::lock_guard<std::mutex> lock(libraryLock);
-    if (owner == this) {
-        Exit();
-        owner = nullptr;
+    if (shared.owner == this) {
+        lib_->exit();
+        shared.owner = nullptr;
     }
+}
+
+void HostDecoder::Attach()
+{
+    instance_ = Instance::Load();
+    lib_ = instance_ ? &instance_->Calls() : &SharedCalls();
+    use_ = instance_ ? &ownUse_ : &shared;
 }
 
 HostDecoder::Status HostDecoder::Open(Input &in, int32_t rate, bool stereo)
@@ -98,7 +111,7 @@ bool HostDecoder::Probe(const uint8_t *frames, size_t size, const std::vector<ui
     for (const uint32_t length : lengths) {
         int32_t rate = rate_, channels = 0, bitRate = 0;
         uint16_t text[3][VORLIX_TEXT_UNITS] = {};
-        const int32_t r = GetHeaderInfo(buffer.data() + from, static_cast<int32_t>(buffer.size() - from), &rate,
+        const int32_t r = lib_->headerInfo(buffer.data() + from, static_cast<int32_t>(buffer.size() - from), &rate,
                                         &channels, &bitRate, text[0], text[1], text[2]);
         if (r == 0)
             return true;
@@ -159,13 +172,15 @@ bool HostDecoder::Start(bool eq, const int8_t *bands)
 
 void HostDecoder::SetEqualizer(bool eq, const int8_t *bands)
 {
-    std::lock_guard<std::mutex> lock(libraryLock);
     eq_ = eq;
     if (eq && bands != nullptr)
         std::memcpy(bands_, bands, sizeof bands_);
+    if (lib_ == nullptr)
+        return;
     // during decoding, Init changes only the equalizer
-    if (owner == this && !restart_)
-        Init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
+    const std::unique_lock<std::mutex> lock = LockFor(instance_);
+    if (use_->owner == this && !restart_)
+        lib_->init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
 }
 
 bool HostDecoder::SeekToFrame(const FrameIndex &index, uint64_t frame)
@@ -274,16 +289,21 @@ bool HostDecoder::TakeOver()
     // a decode from a start or a seek probes as a decode in a process of its
     // own does, so that whether it decodes never depends on who used the
     // library before
-    if (libraryRate != rate_ || restart_) {
-        if (!Probe(buffer_.data(), buffer_.size() - (padded_ ? streamGuard : 0), lengths))
+    if (use_->rate != rate_ || restart_) {
+        if (!Probe(buffer_.data(), buffer_.size() - (padded_ ? streamGuard : 0), lengths)) {
+            // the failed probe left the decoder pointing at its own bytes
+            // with the converter off: no one may go on from that state
+            use_->owner = nullptr;
+            use_->rate = 0;
             return false;
-        libraryRate = rate_;
+        }
+        use_->rate = rate_;
     } else {
-        SeekStart();
-        SeekEnd();
+        lib_->seekStart();
+        lib_->seekEnd();
     }
-    Init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
-    owner = this;
+    lib_->init(eq_ ? 1 : 0, eq_ ? bands_ : nullptr);
+    use_->owner = this;
     restart_ = false;
     return true;
 }
@@ -329,10 +349,12 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
                 at += lengths_[k];
             }
         }
+        if (lib_ == nullptr)
+            Attach();
         {
-            std::lock_guard<std::mutex> lock(libraryLock);
+            const std::unique_lock<std::mutex> lock = LockFor(instance_);
             nothingLeft_ = false;
-            if ((owner != this || restart_) && !TakeOver()) {
+            if ((use_->owner != this || restart_) && !TakeOver()) {
                 // no frame read decodes yet (a stream joined mid-way: their
                 // bit reservoir lies before them): pushed frames still to
                 // come may, as far as the largest reservoir reaches
@@ -346,7 +368,7 @@ HostDecoder::Step HostDecoder::Next(DecodedFrame &frame)
                 continue;
             }
             position = static_cast<int32_t>(base_);
-            r = DecompressAudio(fresh_ ? buffer_.data() : nullptr, static_cast<int32_t>(buffer_.size()), pcm_.data(),
+            r = lib_->decompress(fresh_ ? buffer_.data() : nullptr, static_cast<int32_t>(buffer_.size()), pcm_.data(),
                                 0, &bytes, &position);
         }
         fresh_ = false;

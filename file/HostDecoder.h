@@ -2,20 +2,23 @@
 // The host side of the calling protocol: finds the audio in an input, reads
 // its header frame, and decodes it frame by frame into PCM of one format.
 //
-// libvorlix keeps one decoder per process. Any number of HostDecoders share
-// it under one lock: the one that calls it after another did takes it over
-// (it restarts the decoder and decodes again, from bytes it keeps, the
-// frames before its position that the bit reservoir and the synthesis
-// overlap need), so that each decodes as it would alone.
+// Each HostDecoder decodes on a private copy of libvorlix of its own where
+// one can be had (see Instance.h). Without one, HostDecoders share the
+// process's copy under one lock: the one that calls it after another did
+// takes it over (it restarts the decoder and decodes again, from bytes it
+// keeps, the frames before its position that the bit reservoir and the
+// synthesis overlap need), so that each decodes as it would alone.
 #ifndef VORLIX_FILE_HOSTDECODER_H
 #define VORLIX_FILE_HOSTDECODER_H
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "AudioReader.h"
 #include "Input.h"
+#include "Instance.h"
 #include "format/FrameHeader.h"
 #include "format/FrameIndex.h"
 #include "format/HeaderFrame.h"
@@ -108,6 +111,17 @@ public:
      *  has lost it, and keeps all its audio. */
     bool ReachedEnd() const { return !header_.CountBelievable() || nextNumber_ >= header_.frames; }
 
+    /** Whether it decodes on a private copy of the library (known once it
+     *  has decoded). */
+    bool Private() const { return instance_ != nullptr; }
+
+    /** Who used a copy of the library last, and the output rate its
+     *  converter was set to by the last probe (0: none yet). */
+    struct Use {
+        const HostDecoder *owner = nullptr;
+        int32_t rate = 0;
+    };
+
 private:
     struct Pending {  // a frame in the buffer handed to the library
         uint32_t position;
@@ -121,6 +135,8 @@ private:
         std::vector<uint8_t> bytes;
     };
 
+    /** Takes a private copy of the library, or the shared one. */
+    void Attach();
     void Restart(uint64_t number);
     /** Hands out a frame, or first the silence of frames dropped before it. */
     Step Emit(DecodedFrame &frame);
@@ -132,6 +148,10 @@ private:
     void Keep(const Pending &frame);
 
     Input *in_ = nullptr;
+    std::unique_ptr<Instance> instance_;
+    const DecoderCalls *lib_ = nullptr;  // null until attached
+    Use *use_ = nullptr;                 // the copy's: its own, or the shared one
+    Use ownUse_;
     AudioReader reader_;
     HeaderFrame header_;
     FrameHeader audioFirst_;

@@ -23,14 +23,20 @@
  * sample after the start trim.
  *
  * Any number of handles may be open at once, and used from any threads (one
- * handle from one thread at a time). libvorlix decodes one stream at a time
- * per process; a handle that reads while the decoder last served another
- * handle takes it over: it restarts the decoder and decodes again the few
- * frames before its position that the bit reservoir and the synthesis need.
- * Its output then equals its decode on its own within 1 LSB: the output
- * stage's error feedback, and with the equalizer on its gain reduction after
- * clipping, start afresh at a takeover. Handles that only describe never
- * touch the decoder. Do not call libvorlix's own functions while handles
+ * handle from one thread at a time). When a handle first decodes, it loads
+ * a private copy of libvorlix (the library keeps one decoder per loaded
+ * copy), released by vf_free: handles decode in parallel, with no lock
+ * between them, and each one's output is bit for bit its decode alone in a
+ * process of its own. Handles that only describe never load one. Where no
+ * private copy can be had (the limit of vf_set_instance_limit reached, or a
+ * system that refuses executable anonymous memory files or has no /proc),
+ * a handle shares the process's decoder with the others like it, in turn: a
+ * handle that reads while the decoder last served another takes it over,
+ * restarting it and decoding again the frames before its position that the
+ * bit reservoir and the synthesis need. Its output then equals its decode
+ * alone within 1 LSB: the output stage's error feedback, and with the
+ * equalizer on its gain reduction after clipping, start afresh at a
+ * takeover. Do not call libvorlix's own functions while sharing handles
  * read.
  *
  * Errors are negative VF_E... codes; vf_strerror() names them. Each
@@ -283,6 +289,14 @@ VORLIXFILE_API int vf_set_format_callback(VorlixFile *f, VorlixFileFormatCallbac
  *  length stays the header frame's, reads return VF_EREAD), VF_ENOTAUDIO
  *  (an input of tags alone), VF_ENEEDMORE (push mode, not yet open). */
 VORLIXFILE_API int vf_scan_stream(VorlixFile *f);
+
+/** The most private decoder copies alive at once, for the whole process
+ *  (n >= 0; 0: every handle shares the process's decoder). Each copy costs
+ *  about 100 kB (the library's code and tables, and its decoder's state).
+ *  Until set, the number in the environment variable VORLIX_INSTANCES, or
+ *  64. Handles past the limit share; the limit counts copies loaded from
+ *  now on. Returns the limit before, or VF_EINVAL (n < 0). */
+VORLIXFILE_API int vf_set_instance_limit(int n);
 
 /** Describes the start of an input without a handle and without touching
  *  the decoder: 0 and *info when the size bytes at data (all there is, as

@@ -95,6 +95,16 @@ std::vector<ReferenceFrame> ReferenceSynthesis(const Bytes &file)
     return frames;
 }
 
+#ifdef VORLIX_LIBRARY
+#include "Instance.h"
+
+// The tests link libvorlix's code into themselves: the file library's
+// private copies of the decoder are made from the shared object beside them.
+namespace {
+const bool libraryNamed = (UseLibraryFile(VORLIX_LIBRARY), true);
+}
+#endif
+
 namespace {
 
 int16_t OutputOne(int32_t s, int32_t &residue, int32_t &peak)

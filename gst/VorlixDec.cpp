@@ -9,8 +9,10 @@
  * encoder's delay and padding, so that playbin plays albums gaplessly.
  *
  * Several vorlixdec may run at once in one process (the next track of a
- * gapless playbin, two pipelines): they share the decoder, each taking it
- * over when it decodes after another.
+ * gapless playbin, two pipelines): each decodes on a handle of its own,
+ * with a decoder of its own, in parallel. A new stream through the same
+ * element (concat, decodebin3 reusing its decoder from one track to the
+ * next) starts afresh.
  *
  * ## Example pipelines
  * |[
@@ -23,65 +25,20 @@
  */
 #include "VorlixDec.h"
 
-#include <gst/audio/audio.h>
-
-#include <algorithm>
 #include <cstring>
-#include <deque>
-#include <vector>
 
-#include "EqPresets.h"
-#include "vorlixfile.h"
+#include "VorlixDecState.h"
 
-GST_DEBUG_CATEGORY_STATIC(vorlixdec_debug);
+GST_DEBUG_CATEGORY(vorlixdec_debug);
 #define GST_CAT_DEFAULT vorlixdec_debug
 
+using namespace vorlixdec;
+
 namespace {
-
-// A frame the base class holds until it is finished, oldest first; or a
-// frame fed again for its bit reservoir, which it does not hold.
-struct Pending {
-    int64_t start, end;          // its bytes in the handle's input; equal for a frame not fed
-    guint64 clipStart, clipEnd;  // samples at the stream's rate, from the parser
-    bool preroll;                // fed again: its samples are not output
-};
-
-// Samples per channel of a frame at the most: 1152 converted from 8 to 48 kHz.
-constexpr int maxFrameSamples = 1152 * 6;
-// Frames before a handle's first output that may lack their bit reservoir
-// (it starts after a seek): dropped without counting as errors. As many of
-// the last frames are kept to feed again after a discontinuity, which ends
-// a handle: the next one then decodes on as the last would have.
-constexpr unsigned reservoirFrames = 16;
-
-enum EqPresetValue { EQ_OFF, EQ_FLAT, EQ_BASS, EQ_TREBLE, EQ_VOICE, EQ_LOUDNESS };
-const char *const presetNames[] = {"off", "flat", "bass", "treble", "voice", "loudness"};
 
 enum { PROP_0, PROP_EQ_PRESET, PROP_EQ_BANDS, PROP_RATE };
 
 } // namespace
-
-struct _GstVorlixDec {
-    GstAudioDecoder parent;
-
-    VorlixFile *file;               // the stream's handle; null until its first frame
-    int64_t fed;                    // bytes fed to it
-    std::deque<Pending> *pending;   // frames handed over, not yet finished
-    std::deque<std::vector<uint8_t>> *kept;  // the last frames fed, oldest first
-    gboolean resume;                // the next handle continues the last one's stream
-    std::vector<int16_t> *pcm;
-    gboolean decoded;               // the handle has given a frame
-    unsigned silent;                // frames dropped before its first output
-    gint inRate, outRate, channels; // of the handle's stream and output
-    guint64 clippedIn, clippedOut;  // the start trimmed so far, at the stream's and the output rate
-
-    // properties, under the object lock
-    gint rate;
-    gint preset;
-    gboolean custom;  // eq-bands given: they stand for the preset
-    int8_t bands[11];
-    gboolean eqChanged;
-};
 
 G_DEFINE_TYPE(GstVorlixDec, gst_vorlix_dec, GST_TYPE_AUDIO_DECODER)
 
@@ -145,292 +102,26 @@ static GstStaticPadTemplate srcTemplate =
 
 namespace {
 
-void CloseHandle(GstVorlixDec *dec)
-{
-    vf_free(dec->file);
-    dec->file = nullptr;
-    dec->fed = 0;
-    dec->pending->clear();
-    dec->decoded = FALSE;
-    dec->silent = 0;
-    dec->clippedIn = dec->clippedOut = 0;
-}
-
-// Keeps a fed frame; the oldest one's block is reused.
-void KeepFrame(GstVorlixDec *dec, const uint8_t *data, size_t size)
-{
-    std::vector<uint8_t> block;
-    if (dec->kept->size() >= reservoirFrames) {
-        block = std::move(dec->kept->front());
-        dec->kept->pop_front();
-    }
-    block.assign(data, data + size);
-    dec->kept->push_back(std::move(block));
-}
-
-void Feed(GstVorlixDec *dec, const uint8_t *data, size_t size, Pending p)
-{
-    vf_feed(dec->file, data, size);
-    p.start = dec->fed;
-    p.end = dec->fed += static_cast<int64_t>(size);
-    dec->pending->push_back(p);
-}
-
-gboolean OpenHandle(GstVorlixDec *dec)
-{
-    int error = 0;
-    dec->file = vf_open_frames(&error);
-    if (dec->file == nullptr) {
-        GST_ELEMENT_ERROR(dec, LIBRARY, INIT, (nullptr), ("cannot open a decoder: %s", vf_strerror(error)));
-        return FALSE;
-    }
-    // the parser's clipping meta trims: the handle keeps every frame whole
-    vf_set_gapless(dec->file, 0);
-    GST_OBJECT_LOCK(dec);
-    vf_set_output(dec->file, dec->rate, 0);
-    dec->eqChanged = TRUE;
-    GST_OBJECT_UNLOCK(dec);
-    if (dec->resume)
-        for (const std::vector<uint8_t> &frame : *dec->kept)
-            Feed(dec, frame.data(), frame.size(), Pending{0, 0, 0, 0, true});
-    dec->resume = FALSE;
-    return TRUE;
-}
-
-// Hands the handle the equalizer set since the last frame.
-void ApplyEqualizer(GstVorlixDec *dec)
-{
-    int8_t bands[11] = {};
-    gboolean on = TRUE;
-    GST_OBJECT_LOCK(dec);
-    if (!dec->eqChanged || dec->file == nullptr) {
-        GST_OBJECT_UNLOCK(dec);
-        return;
-    }
-    dec->eqChanged = FALSE;
-    if (dec->custom)
-        std::memcpy(bands, dec->bands, sizeof bands);
-    else if (dec->preset == EQ_OFF)
-        on = FALSE;
-    else
-        PresetBands(presetNames[dec->preset], bands);
-    GST_OBJECT_UNLOCK(dec);
-    vf_set_equalizer(dec->file, on ? bands : nullptr);
-}
-
-// Finishes, with no output, the frames wholly before input offset `before`:
-// they gave no samples (a missing bit reservoir, damage, not audio).
-GstFlowReturn FinishUndecoded(GstVorlixDec *dec, int64_t before)
-{
-    GstAudioDecoder *base = GST_AUDIO_DECODER(dec);
-    while (!dec->pending->empty() && dec->pending->front().end <= before) {
-        const Pending p = dec->pending->front();
-        dec->pending->pop_front();
-        if (p.preroll)
-            continue;
-        GstFlowReturn ret = GST_FLOW_OK;
-        if (p.end > p.start) {
-            // right after a start or a seek a frame may lack its reservoir:
-            // a glitch the base class logs, not counted against max-errors
-            const gint weight = !dec->decoded && dec->silent < reservoirFrames ? 0 : 1;
-            dec->silent += dec->decoded ? 0 : 1;
-            GST_AUDIO_DECODER_ERROR(dec, weight, STREAM, DECODE, (nullptr),
-                                    ("the frame at byte %" G_GINT64_FORMAT " does not decode", p.start), ret);
-            if (ret != GST_FLOW_OK)
-                return ret;
-        }
-        ret = gst_audio_decoder_finish_frame(base, nullptr, 1);
-        if (ret != GST_FLOW_OK)
-            return ret;
-    }
-    return GST_FLOW_OK;
-}
-
-guint64 ToOutput(GstVorlixDec *dec, guint64 samples)
-{
-    if (dec->inRate == dec->outRate || dec->inRate <= 0)
-        return samples;
-    return gst_util_uint64_scale_round(samples, static_cast<guint64>(dec->outRate), static_cast<guint64>(dec->inRate));
-}
-
-// The samples of the oldest pending frame, clipped as the parser says.
-GstFlowReturn PushFrame(GstVorlixDec *dec, int samples)
-{
-    GstAudioDecoder *base = GST_AUDIO_DECODER(dec);
-    if (!dec->decoded) {
-        VorlixFileInfo info = {};
-        dec->inRate = vf_info(dec->file, &info) == 0 ? info.rate : 0;
-        // each frame comes out when the next one has come: a frame's latency
-        if (dec->inRate > 0) {
-            const int samples = info.layer == 1 ? 384 : info.layer == 3 && info.version != 10 ? 576 : 1152;
-            const GstClockTime frame = gst_util_uint64_scale_int(samples, GST_SECOND, dec->inRate);
-            GstClockTime min = 0, max = 0;
-            gst_audio_decoder_get_latency(base, &min, &max);
-            if (min != frame || max != frame)
-                gst_audio_decoder_set_latency(base, frame, frame);
-        }
-        dec->outRate = vf_rate(dec->file);
-        dec->channels = vf_channels(dec->file);
-        GstAudioInfo out;
-        gst_audio_info_init(&out);
-        gst_audio_info_set_format(&out, GST_AUDIO_FORMAT_S16, dec->outRate, dec->channels, nullptr);
-        if (!gst_audio_decoder_set_output_format(base, &out))
-            return GST_FLOW_NOT_NEGOTIATED;
-        dec->decoded = TRUE;
-    }
-    if (dec->pending->empty()) {
-        GST_WARNING_OBJECT(dec, "samples of no pending frame: dropped");
-        return GST_FLOW_OK;
-    }
-    const Pending p = dec->pending->front();
-    dec->pending->pop_front();
-    if (p.preroll)
-        return GST_FLOW_OK;
-    // the start trim over several frames comes to the whole trim converted,
-    // as vorlix-decode has it
-    guint64 start = 0;
-    if (p.clipStart > 0) {
-        dec->clippedIn += p.clipStart;
-        const guint64 total = ToOutput(dec, dec->clippedIn);
-        start = std::min<guint64>(total > dec->clippedOut ? total - dec->clippedOut : 0, static_cast<guint64>(samples));
-        dec->clippedOut += start;
-    }
-    const guint64 end = ToOutput(dec, p.clipEnd);
-    if (start + end >= static_cast<guint64>(samples))
-        return gst_audio_decoder_finish_frame(base, nullptr, 1);  // padding only
-    const gsize values = (static_cast<gsize>(samples) - start - end) * static_cast<gsize>(dec->channels);
-    GstBuffer *out = gst_audio_decoder_allocate_output_buffer(base, values * 2);
-    gst_buffer_fill(out, 0, dec->pcm->data() + start * static_cast<gsize>(dec->channels), values * 2);
-    return gst_audio_decoder_finish_frame(base, out, 1);
-}
-
-// Reads every frame the handle can give now.
-GstFlowReturn Decode(GstVorlixDec *dec)
-{
-    for (;;) {
-        int64_t offset = -1;
-        const int n = vf_read_frame(dec->file, dec->pcm->data(), maxFrameSamples, &offset);
-        if (n == VF_ENEEDMORE || n == 0)
-            return GST_FLOW_OK;
-        if (n < 0) {
-            // nothing that came decodes: what comes next gets a new handle
-            GST_DEBUG_OBJECT(dec, "the stream ends: %s", vf_strerror(n));
-            const GstFlowReturn ret = FinishUndecoded(dec, INT64_MAX);
-            CloseHandle(dec);
-            return ret;
-        }
-        GstFlowReturn ret = FinishUndecoded(dec, offset);
-        if (ret == GST_FLOW_OK)
-            ret = PushFrame(dec, n);
-        if (ret != GST_FLOW_OK)
-            return ret;
-    }
-}
-
-// The end of the stream, or a discontinuity: the last frames out. Whatever
-// follows goes to a new handle, fed the last frames again first.
-GstFlowReturn Drain(GstVorlixDec *dec)
-{
-    GstFlowReturn ret = GST_FLOW_OK;
-    if (dec->file != nullptr) {
-        vf_feed_end(dec->file);
-        ret = Decode(dec);
-    }
-    if (ret == GST_FLOW_OK)
-        ret = FinishUndecoded(dec, INT64_MAX);
-    CloseHandle(dec);
-    dec->resume = !dec->kept->empty();
-    return ret;
-}
-
-// A new stream: nothing of the last one is kept.
-void Reset(GstVorlixDec *dec)
-{
-    CloseHandle(dec);
-    dec->kept->clear();
-    dec->resume = FALSE;
-}
-
-gboolean Start(GstAudioDecoder *base)
-{
-    Reset(GST_VORLIX_DEC(base));
-    return TRUE;
-}
-
-gboolean Stop(GstAudioDecoder *base)
-{
-    Reset(GST_VORLIX_DEC(base));
-    return TRUE;
-}
-
-gboolean SetFormat(GstAudioDecoder *base, GstCaps *caps)
-{
-    // the output follows the stream's first frame (later frames of other
-    // rates are converted to it), so caps need no handling beyond a check
-    const GstStructure *s = gst_caps_get_structure(caps, 0);
-    gint rate = 0, channels = 0;
-    if (!gst_structure_get_int(s, "rate", &rate) || !gst_structure_get_int(s, "channels", &channels)) {
-        GST_ERROR_OBJECT(base, "caps without rate or channels: %" GST_PTR_FORMAT, caps);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-void Flush(GstAudioDecoder *base, gboolean hard)
-{
-    // the frames after a seek go to a new handle, which restarts the
-    // decoder; after a discontinuity (drained already) the stream goes on
-    if (hard)
-        Reset(GST_VORLIX_DEC(base));
-    else
-        CloseHandle(GST_VORLIX_DEC(base));
-}
-
-GstFlowReturn HandleFrame(GstAudioDecoder *base, GstBuffer *buffer)
-{
-    GstVorlixDec *dec = GST_VORLIX_DEC(base);
-    if (buffer == nullptr)
-        return Drain(dec);
-
-    GstAudioClippingMeta *clip = gst_buffer_get_audio_clipping_meta(buffer);
-    Pending p{dec->fed, dec->fed, 0, 0, false};
-    if (clip != nullptr && clip->format == GST_FORMAT_DEFAULT) {
-        p.clipStart = clip->start;
-        p.clipEnd = clip->end;
-    } else if (clip != nullptr) {
-        GST_WARNING_OBJECT(dec, "clipping meta in %s ignored", gst_format_get_name(clip->format));
-    }
-
-    // the parser's Xing/Info frame: it would decode to silence
-    if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DECODE_ONLY) &&
-        GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DROPPABLE)) {
-        if (dec->pending->empty())
-            return gst_audio_decoder_finish_frame(base, nullptr, 1);
-        dec->pending->push_back(p);
-        return GST_FLOW_OK;
-    }
-
-    if (dec->file == nullptr && !OpenHandle(dec))
-        return GST_FLOW_ERROR;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        GstFlowReturn ret = GST_FLOW_OK;
-        GST_AUDIO_DECODER_ERROR(dec, 1, RESOURCE, READ, (nullptr), ("cannot map the input buffer"), ret);
-        return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(base, nullptr, 1) : ret;
-    }
-    Feed(dec, map.data, map.size, p);
-    KeepFrame(dec, map.data, map.size);
-    gst_buffer_unmap(buffer, &map);
-    ApplyEqualizer(dec);
-    return Decode(dec);
-}
-
 // The clipping meta is applied here: it must not reach the raw audio too.
 gboolean TransformMeta(GstAudioDecoder *base, GstBuffer *out, GstMeta *meta, GstBuffer *in)
 {
     if (meta->info->api == GST_AUDIO_CLIPPING_META_API_TYPE)
         return FALSE;
     return GST_AUDIO_DECODER_CLASS(gst_vorlix_dec_parent_class)->transform_meta(base, out, meta, in);
+}
+
+// A new stream: the base class drains the last one first; nothing of it
+// is then kept for the next.
+gboolean SinkEvent(GstAudioDecoder *base, GstEvent *event)
+{
+    const bool started = GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START;
+    const gboolean ret = GST_AUDIO_DECODER_CLASS(gst_vorlix_dec_parent_class)->sink_event(base, event);
+    if (started) {
+        GST_AUDIO_DECODER_STREAM_LOCK(base);
+        StreamStarted(GST_VORLIX_DEC(base));
+        GST_AUDIO_DECODER_STREAM_UNLOCK(base);
+    }
+    return ret;
 }
 
 // Eleven comma-separated whole dB values, each in -128..127: no more, no fewer.
@@ -570,12 +261,15 @@ static void gst_vorlix_dec_class_init(GstVorlixDecClass *klass)
     base->set_format = GST_DEBUG_FUNCPTR(SetFormat);
     base->handle_frame = GST_DEBUG_FUNCPTR(HandleFrame);
     base->flush = GST_DEBUG_FUNCPTR(Flush);
+    base->sink_event = GST_DEBUG_FUNCPTR(SinkEvent);
     base->transform_meta = GST_DEBUG_FUNCPTR(TransformMeta);
 }
 
 static void gst_vorlix_dec_init(GstVorlixDec *dec)
 {
     dec->file = nullptr;
+    dec->nextPts = dec->lastDuration = GST_CLOCK_TIME_NONE;
+    dec->nextOffset = GST_BUFFER_OFFSET_NONE;
     dec->pending = new std::deque<Pending>;
     dec->kept = new std::deque<std::vector<uint8_t>>;
     dec->pcm = new std::vector<int16_t>(static_cast<size_t>(maxFrameSamples) * 2);

@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 # the project's own builds treat warnings as errors; a user's build does not
 WERROR ?= -DVORLIX_WERROR=ON
 
-.PHONY: bench bench-gst all bootstrap build check check-clang check-tsan test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
+.PHONY: bench bench-gst bench-threads all bootstrap build check check-clang check-tsan test test-san demo fixtures fuzz memcheck install install-check cross clean deb deb-check
 
 all: build
 
@@ -90,11 +90,19 @@ bench: build
 	bench/make-streams $(BUILD)/bench-streams
 	$(BUILD)/bench/vorlix_bench --scan $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3 $(BUILD)/bench-streams/*.mp3
 
+# libvorlixfile's handles in 1, 2 and 4 threads against one thread, each
+# stream twice, and what a handle's first decode costs
+bench-threads: build
+	bench/make-streams $(BUILD)/bench-streams
+	set --; for s in $(BUILD)/bench-streams/*.mp3; do case $$s in *8000-mono*) ;; *) set -- "$$@" $$s $$s;; esac; done; \
+	$(BUILD)/bench/vorlix_bench --threads 4 "$$@"
+
 # CPU time of vorlixdec in a GStreamer pipeline against mpg123audiodec and
-# vorlix-decode, on the hour-long stream
+# vorlix-decode, on the hour-long stream; and two such pipelines in one
+# process against each in its own
 bench-gst: build
 	bench/make-streams $(BUILD)/bench-streams
-	bench/gst-cpu $(BUILD) $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3
+	bench/gst-cpu $(BUILD) $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3 $(BUILD)/bench-streams/scan/hour-44100-stereo-vbr.mp3
 
 # cross-build for ARCH (armhf, arm64, or s390x: big-endian) and run the tests under qemu-user
 cross:

@@ -4,9 +4,12 @@
 // times, medians of repeated runs in one process.
 //
 //   vorlix_bench [--runs N] [--scan LONG.mp3] STREAM.mp3...
+//   vorlix_bench --threads N [--runs N] [--handles K] STREAM.mp3...
 //
-// Then times the host's frame-header scan of every stream, and of the
-// --scan streams (too long to decode in a benchmark), as ms per hour.
+// Then times libvorlixfile's open of every stream and of the --scan streams
+// (too long to decode in a benchmark), which scans a seekable input's frame
+// headers, as ms per hour. The second form is the threads mode (Threads.cpp).
+// Only the libraries' public headers are used.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,18 +22,9 @@
 
 #include <mad.h>
 
-#include <fcntl.h>
-#include <memory>
-
-#include "HostDecoder.h"
-#include "Input.h"
-#include "format/FrameIndex.h"
+#include "Bench.h"
 #include "vorlix.h"
 #include "vorlixfile.h"
-
-namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 double CpuSeconds()
 {
@@ -38,6 +32,39 @@ double CpuSeconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
+
+double ThreadCpuSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+double WallSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+Bytes LoadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string BaseName(const std::string &path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+namespace {
 
 struct Result {
     uint64_t samples = 0;  // per channel, at the output rate
@@ -127,23 +154,22 @@ Result Library(const Bytes &stream, const Mode &mode, Bytes &out, bool hash)
     return r;
 }
 
-// CPU seconds of the host's frame-header scan of a file (from its first
-// frame to the end), the frames' duration in seconds and the frame count.
+// CPU seconds of libvorlixfile's open of a file, which reads its tags and
+// scans its frame headers (the base of exact lengths and seeking); the
+// frames' duration in seconds and the frame count.
 double ScanSeconds(const std::string &file, double &audioSeconds, size_t &frames)
 {
-    const int fd = open(file.c_str(), O_RDONLY);
-    if (fd < 0)
-        return -1;
-    Input in(std::make_unique<FdSource>(fd, true), file);
-    HostDecoder decoder;
-    if (decoder.Open(in, 0) != HostDecoder::Status::Ok)
-        return -1;
-    FrameIndex index;
     const double t = CpuSeconds();
-    decoder.Scan(index);
+    VorlixFile *f = vf_open_file(file.c_str(), nullptr);
     const double spent = CpuSeconds() - t;
-    audioSeconds = static_cast<double>(index.Samples()) / decoder.First().sampleRate;
-    frames = index.Frames();
+    VorlixFileInfo info = {};
+    if (f == nullptr || vf_info(f, &info) != 0 || info.rate <= 0) {
+        vf_free(f);
+        return -1;
+    }
+    vf_free(f);
+    audioSeconds = static_cast<double>(info.samples) / info.rate;
+    frames = info.frames > 0 ? static_cast<size_t>(info.frames) : 0;
     return spent;
 }
 
@@ -180,21 +206,19 @@ double FileSeconds(const Bytes &stream, size_t count, int chunk)
     return spent;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    int runs = 7;
+    int runs = 7, threads = 0, handles = 16;
     std::vector<std::string> files, scanned;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+            threads = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--handles") == 0 && i + 1 < argc)
+            handles = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--scan") == 0 && i + 1 < argc)
             scanned.push_back(argv[++i]);  // only scanned, not decoded
         else
@@ -202,9 +226,12 @@ int main(int argc, char **argv)
     }
     scanned.insert(scanned.begin(), files.begin(), files.end());
     if (files.empty()) {
-        std::fprintf(stderr, "usage: vorlix_bench [--runs N] STREAM.mp3...\n");
+        std::fprintf(stderr, "usage: vorlix_bench [--runs N] [--scan LONG.mp3] STREAM.mp3...\n"
+                             "       vorlix_bench --threads N [--runs N] [--handles K] STREAM.mp3...\n");
         return 1;
     }
+    if (threads > 0)
+        return RunThreads(files, threads, runs, handles);
     Bytes out(VORLIX_MAX_OUTPUT_BYTES);
     struct Stream {
         std::string name, convertName;
@@ -215,11 +242,10 @@ int main(int argc, char **argv)
     constexpr int modes = 4;
     std::vector<Stream> streams;
     for (const std::string &file : files) {
-        std::ifstream in(file, std::ios::binary);
         Stream s;
-        s.bytes.assign(std::istreambuf_iterator<char>(in), {});
+        s.bytes = LoadFile(file);
         s.bytes.insert(s.bytes.end(), 8, 0);
-        s.name = file.substr(file.find_last_of('/') + 1);
+        s.name = BaseName(file);
         const int32_t rate = Baseline(s.bytes, out, false).rate;
         s.rate = rate;
         s.convertTo = rate == 44100 ? 48000 : rate == 22050 ? 44100 : 48000;
@@ -271,7 +297,7 @@ int main(int argc, char **argv)
 
     // libvorlixfile against the six calls (at the stream's own rate, as the
     // file library asks), one handle and two that take turns
-    std::printf("\n%-22s %10s %10s %12s %12s\n", "stream", "six calls", "vf_read", "2 x 1 s", "takeover");
+    std::printf("\n%-22s %10s %10s %12s %12s\n", "stream", "six calls", "vf_read", "2 x 1 s", "a turn");
     std::printf("%-22s %10s %10s %12s %12s\n", "", "(CPU)", "ratio", "ratio to 2x1", "in frames");
     for (const Stream &s : streams) {
         const Mode own{"own rate", s.rate, false};
@@ -282,20 +308,22 @@ int main(int argc, char **argv)
             six.push_back(CpuSeconds() - t);
             one.push_back(FileSeconds(s.bytes, 1, 4096));
             two.push_back(FileSeconds(s.bytes, 2, s.rate));  // a second each, in turns
-            frames.push_back(FileSeconds(s.bytes, 2, 1152));  // a takeover at every frame
+            frames.push_back(FileSeconds(s.bytes, 2, 1152));  // a turn at every frame
         }
         const double m6 = Median(six), m1 = Median(one);
-        // a takeover's cost in frames of decoding: the extra time of reading
-        // by turns of a frame, over the takeovers, over a frame's time
+        // a turn's cost in frames of decoding (a takeover where handles
+        // share the decoder): the extra time of reading by turns of a
+        // frame, over the turns, over a frame's time
         const double samples = static_cast<double>(Baseline(s.bytes, out, false).samples);
         const double frameTime = m1 / (samples / (s.rate >= 32000 ? 1152 : 576));
-        const double takeovers = 2.0 * samples / 1152;
+        const double turns = 2.0 * samples / 1152;
         std::printf("%-22s %10.3f %10.3f %12.3f %10.2f fr\n", s.name.c_str(), 1.0, m1 / m6, Median(two) / (2 * m1),
-                    (Median(frames) - 2 * m1) / takeovers / frameTime);
+                    (Median(frames) - 2 * m1) / turns / frameTime);
     }
 
-    // the host's frame-header scan, the base of exact durations and seeking
-    std::printf("\n%-22s %10s %10s %12s\n", "stream", "frames", "scan ms", "ms per hour");
+    // the open of a seekable file: its tags and the frame-header scan, the
+    // base of exact durations and seeking
+    std::printf("\n%-22s %10s %10s %12s\n", "stream", "frames", "open ms", "ms per hour");
     for (const std::string &file : scanned) {
         std::vector<double> times;
         double audio = 0;
@@ -303,7 +331,7 @@ int main(int argc, char **argv)
         for (int run = 0; run < runs; ++run)
             times.push_back(ScanSeconds(file, audio, frames));
         const double t = Median(times);
-        std::printf("%-22s %10zu %10.2f %12.2f\n", file.substr(file.find_last_of('/') + 1).c_str(), frames,
+        std::printf("%-22s %10zu %10.2f %12.2f\n", BaseName(file).c_str(), frames,
                     t * 1000, audio > 0 ? t * 1000 * 3600 / audio : 0.0);
     }
     return 0;

@@ -26,15 +26,26 @@ namespace {
 
 constexpr int defaultLimit = 64;
 
-std::mutex loadLock;  // guards everything below; never held while decoding
-int limit = -1;       // -1: not yet set
-int live = 0;
-std::string libraryFile;            // where the tests name it
-std::vector<unsigned char> image;   // the library's file, read once
-bool imageTried = false;
+// What the loader knows; made on first use, so that it is there for calls
+// made while the process starts (before this file's globals would be)
+struct Loader {
+    std::mutex lock;  // guards the rest; never held while decoding
+    int limit = -1;   // -1: not yet set
+    int live = 0;
+    std::string libraryFile;           // where the process named it
+    std::vector<unsigned char> image;  // the library's file, read once
+    bool imageTried = false;
+};
+
+Loader &State()
+{
+    static Loader loader;
+    return loader;
+}
 
 int Limit()
 {
+    int &limit = State().limit;
     if (limit < 0) {
         limit = defaultLimit;
         if (const char *v = std::getenv("VORLIX_INSTANCES"); v != nullptr && *v != '\0') {
@@ -59,11 +70,13 @@ std::string LibraryPath()
         if (!path.empty())
             return path;
     }
-    return libraryFile;
+    return State().libraryFile;
 }
 
 bool ReadImage()
 {
+    std::vector<unsigned char> &image = State().image;
+    bool &imageTried = State().imageTried;
     if (imageTried)
         return !image.empty();
     imageTried = true;
@@ -123,8 +136,12 @@ bool ResolveAll(void *handle, DecoderCalls &calls)
 
 std::unique_ptr<Instance> Instance::Load()
 {
-    std::lock_guard<std::mutex> lock(loadLock);
-    if (live >= Limit() || !ReadImage())
+    // the process's own copy is known before any other: the copies carry
+    // its soname, and once one is loaded, a look-up by that name finds it
+    SharedCalls();
+    Loader &state = State();
+    std::lock_guard<std::mutex> lock(state.lock);
+    if (state.live >= Limit() || !ReadImage())
         return nullptr;
     int fd = memfd_create("libvorlix", MFD_CLOEXEC | MFD_EXEC);
     if (fd < 0 && errno == EINVAL)
@@ -140,7 +157,7 @@ std::unique_ptr<Instance> Instance::Load()
         close(fd);
         return nullptr;
     }
-    if (!WriteAll(fd, image)) {
+    if (!WriteAll(fd, state.image)) {
         close(fd);
         return nullptr;
     }
@@ -149,26 +166,30 @@ std::unique_ptr<Instance> Instance::Load()
         close(fd);
         return nullptr;
     }
-    std::unique_ptr<Instance> instance(new (std::nothrow) Instance);
-    if (instance == nullptr || !ResolveAll(handle, instance->calls_) ||
-        instance->calls_.decompress == SharedCalls().decompress) {
+    DecoderCalls calls{};
+    std::unique_ptr<Instance> instance;
+    // a copy of its own, not the process's
+    if (ResolveAll(handle, calls) && calls.decompress != SharedCalls().decompress)
+        instance.reset(new (std::nothrow) Instance);
+    if (instance == nullptr) {
         dlclose(handle);
         close(fd);
         return nullptr;
     }
+    instance->calls_ = calls;
     instance->handle_ = handle;
     instance->fd_ = fd;
-    ++live;
+    ++state.live;
     return instance;
 }
 
 Instance::~Instance()
 {
     calls_.exit();  // releases the decoder's memory
-    std::lock_guard<std::mutex> lock(loadLock);
+    std::lock_guard<std::mutex> lock(State().lock);
     dlclose(handle_);
     close(fd_);
-    --live;
+    --State().live;
 }
 
 const DecoderCalls &SharedCalls()
@@ -189,25 +210,26 @@ const DecoderCalls &SharedCalls()
 
 int SetInstanceLimit(int n)
 {
-    std::lock_guard<std::mutex> lock(loadLock);
+    std::lock_guard<std::mutex> lock(State().lock);
     const int before = Limit();
     if (n >= 0)
-        limit = n;
+        State().limit = n;
     return before;
 }
 
 int LiveInstances()
 {
-    std::lock_guard<std::mutex> lock(loadLock);
-    return live;
+    std::lock_guard<std::mutex> lock(State().lock);
+    return State().live;
 }
 
 void UseLibraryFile(const char *path)
 {
-    std::lock_guard<std::mutex> lock(loadLock);
-    libraryFile = path != nullptr ? path : "";
-    image.clear();
-    imageTried = false;
+    Loader &state = State();
+    std::lock_guard<std::mutex> lock(state.lock);
+    state.libraryFile = path != nullptr ? path : "";
+    state.image.clear();
+    state.imageTried = false;
 }
 
 VORLIXFILE_API int vf_set_instance_limit(int n)

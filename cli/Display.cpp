@@ -172,11 +172,32 @@ std::string BaseName(const std::string &path)
     return slash == std::string::npos || name.size() == 1 ? name : name.substr(slash + 1);
 }
 
+namespace {
+
+// strerror_r as the C library declares it: the GNU one returns the text,
+// the POSIX one fills the buffer.
+[[maybe_unused]] const char *ErrorText(const char *text, const char *)
+{
+    return text;
+}
+[[maybe_unused]] const char *ErrorText(int failed, const char *buffer)
+{
+    return failed == 0 ? buffer : "Unknown error";
+}
+
+} // namespace
+
+std::string SystemError(int errnum)
+{
+    char buffer[256] = "";
+    return ErrorText(strerror_r(errnum, buffer, sizeof buffer), buffer);
+}
+
 std::string InputFailure(const std::string &name, int code, int openErrno)
 {
     switch (code) {
     case VF_EOPEN:
-        return "cannot open " + name + ": " + std::strerror(openErrno);
+        return "cannot open " + name + ": " + SystemError(openErrno);
     case VF_EREAD:
         return "read error in " + name;
     case VF_ENOTAUDIO:

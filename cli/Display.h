@@ -35,4 +35,7 @@ std::string BaseName(const std::string &path);
  *  found in NAME", or the library's text. NAME as given (quoted). */
 std::string InputFailure(const std::string &name, int code, int openErrno);
 
+/** The system's text for an errno value, as strerror's (safe in threads). */
+std::string SystemError(int errnum);
+
 #endif

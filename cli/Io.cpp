@@ -2,12 +2,13 @@
 #include "Io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Wav.h"
@@ -32,8 +33,17 @@ bool Output::Open(const std::string &path, bool raw, int32_t channels, int32_t r
             SetPartialOutput(path);
     }
     seekable_ = lseek(fileno(file_), 0, SEEK_CUR) == 0;
-    static char buffer[1 << 16];
-    std::setvbuf(file_, buffer, _IOFBF, sizeof buffer);
+    constexpr size_t bufferSize = 1 << 16;
+    if (toStdout_) {
+        // set once, before standard output's first write: the inputs that
+        // write to it one after another share it
+        static char stdoutBuffer[bufferSize];
+        static std::once_flag once;
+        std::call_once(once, [] { std::setvbuf(stdout, stdoutBuffer, _IOFBF, bufferSize); });
+    } else {
+        buffer_ = std::make_unique<char[]>(bufferSize);
+        std::setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
+    }
     // a file's sizes are patched at the end; a stream's say "as much as there will be"
     return raw_ || WriteHeader(seekable_ ? 0 : UINT32_MAX - 36);
 }
@@ -90,20 +100,30 @@ void Output::Abandon()
 
 namespace {
 
-// The partial output's path, for the signal handler: a fixed array that it
-// reads without allocating. Empty: nothing to remove.
-char partialPath[4096];
-volatile sig_atomic_t partialSet = 0;
-volatile sig_atomic_t child = 0;
+// The partial outputs' paths, for the signal handler: fixed arrays that it
+// reads without allocating, one for each thread that writes (the jobs and
+// the main thread). A slot's path counts while its flag is set.
+constexpr int slots = 72;
+char partialPaths[slots][4096];
+std::atomic<bool> partialSet[slots];
+std::atomic<int> slotsTaken{0};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flags");
+
+// The calling thread's slot, -1 when all are taken.
+int Slot()
+{
+    thread_local const int slot = [] {
+        const int s = slotsTaken.fetch_add(1);
+        return s < slots ? s : -1;
+    }();
+    return slot;
+}
 
 extern "C" void RemovePartialAndExit(int signal)
 {
-    if (child > 0) {
-        kill(child, signal);
-        waitpid(child, nullptr, 0);
-    }
-    if (partialSet)
-        unlink(partialPath);
+    for (int s = 0; s < slots; ++s)
+        if (partialSet[s].load())
+            unlink(partialPaths[s]);
     _exit(128 + signal);
 }
 
@@ -111,16 +131,14 @@ extern "C" void RemovePartialAndExit(int signal)
 
 void SetPartialOutput(const std::string &path)
 {
-    partialSet = 0;
-    if (path.empty() || path.size() >= sizeof partialPath)
+    const int slot = Slot();
+    if (slot < 0)
         return;
-    std::memcpy(partialPath, path.c_str(), path.size() + 1);
-    partialSet = 1;
-}
-
-void SetChildProcess(int pid)
-{
-    child = pid;
+    partialSet[slot].store(false);
+    if (path.empty() || path.size() >= sizeof partialPaths[slot])
+        return;
+    std::memcpy(partialPaths[slot], path.c_str(), path.size() + 1);
+    partialSet[slot].store(true);
 }
 
 void InstallSignalCleanup()

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ private:
     bool WriteHeader(uint64_t dataBytes);
 
     std::FILE *file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // a file's stdio buffer, freed after it is closed
     std::string path_;
     bool toStdout_ = false;
     bool seekable_ = false;
@@ -37,11 +39,12 @@ private:
     bool failed_ = false;
 };
 
-/** While a partial output file exists, SIGINT, SIGTERM and SIGHUP remove it
- *  before the process ends with 128 + the signal number; while a child
- *  process works, they are passed on to it and it is waited for first. */
+/** While partial output files exist, SIGINT, SIGTERM and SIGHUP remove them
+ *  before the process ends with 128 + the signal number. */
 void InstallSignalCleanup();
-void SetPartialOutput(const std::string &path);  // "" when there is none
-void SetChildProcess(int pid);                  // 0 when there is none
+/** The calling thread's partial output, "" when there is none: each thread
+ *  has a place of its own, so that outputs written at once in several
+ *  threads are all removed. */
+void SetPartialOutput(const std::string &path);
 
 #endif

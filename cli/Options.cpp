@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <getopt.h>
 #include <sstream>
+#include <thread>
 #include <vector>
+
+#include "vorlixfile.h"
 
 namespace {
 
@@ -17,11 +21,12 @@ const char *const usage =
     "Usage: vorlix-decode [OPTIONS] INPUT...\n"
     "Decodes MP3 streams (MPEG-1, MPEG-2 or MPEG-2.5 Layer III) to 16-bit PCM.\n"
     "\n"
-    "Each INPUT (a file, or - for standard input) is decoded in turn to INPUT with\n"
-    "its extension replaced by .wav (.pcm with --raw), or to standard output when\n"
-    "INPUT is -. Tags (ID3v2, ID3v1, APEv2, Lyrics3v2) are never decoded as audio;\n"
-    "MP3 inside a RIFF/WAVE file is decoded from its data chunk. When the format\n"
-    "changes part-way, the output keeps the first frame's rate and channels.\n"
+    "Each INPUT (a file, or - for standard input) is decoded to INPUT with its\n"
+    "extension replaced by .wav (.pcm with --raw), or to standard output when\n"
+    "INPUT is -: one after another, or several at once with --jobs. Tags (ID3v2,\n"
+    "ID3v1, APEv2, Lyrics3v2) are never decoded as audio; MP3 inside a RIFF/WAVE\n"
+    "file is decoded from its data chunk. When the format changes part-way, the\n"
+    "output keeps the first frame's rate and channels.\n"
     "An input, or an existing file that holds MPEG audio, is never overwritten.\n"
     "\n"
     "Options:\n"
@@ -30,7 +35,8 @@ const char *const usage =
     "  -r, --raw             write headerless little-endian PCM instead of WAV\n"
     "  -T, --info            print the stream's format, length, encoder and tags;\n"
     "                        do not decode\n"
-    "  -j, --json            the same as --info, as one JSON object\n"
+    "      --json            the same as --info, as one JSON object (also -j,\n"
+    "                        where no number follows it)\n"
     "  -G, --no-gapless      keep the encoder's delay and padding (every decoded\n"
     "                        sample but the header frame's)\n"
     "  -s, --start TIME      start decoding TIME into the stream\n"
@@ -41,6 +47,9 @@ const char *const usage =
     "                        equalizer: ten band levels (low to high) and a\n"
     "                        preamp, whole dB from -128 to 127, capped at +18 in all\n"
     "  -E, --eq-preset NAME  equalizer curve: flat, bass, treble, voice, loudness\n"
+    "  -j, --jobs N          decode N inputs at once, one thread each (default 1;\n"
+    "                        0: one per processor core; at most 64); outputs,\n"
+    "                        messages and exit status are those of one at a time\n"
     "  -q, --quiet           print nothing but errors\n"
     "  -h, --help            print this help\n"
     "  -V, --version         print the version\n"
@@ -80,6 +89,39 @@ bool ParseWhole(const std::string &text, long lo, long hi, long &value)
     char *end = nullptr;
     value = std::strtol(text.c_str(), &end, 10);
     return errno == 0 && *end == '\0' && value >= lo && value <= hi;
+}
+
+// Whether the value getopt just gave came with --jobs rather than -j.
+bool LongJobs(char **argv)
+{
+    const char *element = argv[optind - 1];
+    if (optarg != element)  // --jobs=N, or -jN
+        return std::strncmp(element, "--", 2) == 0;
+    return optind >= 2 && std::strncmp(argv[optind - 2], "--", 2) == 0;
+}
+
+// Hands what getopt took for -j's value back to it, to be read again: the
+// next argument, or the rest of a cluster of short options.
+void GiveBack(char **argv)
+{
+    static std::deque<std::string> rests;  // argv points into them to the end
+    if (optarg != argv[optind - 1]) {
+        rests.push_back(std::string("-") + optarg);
+        argv[optind - 1] = rests.back().data();
+    }
+    --optind;
+}
+
+// -j's value: 1 to maxJobs, or 0 for one per processor core.
+int Jobs(const std::string &text)
+{
+    long v;
+    if (!ParseWhole(text, 0, maxJobs, v))
+        Fail("invalid number of jobs '" + text + "'; give 0 (one per processor core) to " + std::to_string(maxJobs));
+    if (v > 0)
+        return static_cast<int>(v);
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, maxJobs);
 }
 
 } // namespace
@@ -124,10 +166,26 @@ bool ParseBands(const std::string &text, int8_t bands[11])
 
 bool SupportedRate(int32_t rate)
 {
-    for (int32_t r : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
-        if (r == rate)
+    for (int i = 0; i < vf_rate_count(); ++i)
+        if (vf_rate_at(i) == rate)
             return true;
     return false;
+}
+
+std::string RateList()
+{
+    std::string list;
+    for (int i = 0; i < vf_rate_count(); ++i)
+        list += (i > 0 ? ", " : "") + std::to_string(vf_rate_at(i));
+    return list;
+}
+
+std::string PresetList()
+{
+    std::string list;
+    for (int i = 0; i < vf_eq_preset_count(); ++i)
+        list += (i > 0 ? ", " : "") + std::string(vf_eq_preset_name(i));
+    return list;
 }
 
 Options ParseOptions(int argc, char **argv)
@@ -137,7 +195,8 @@ Options ParseOptions(int argc, char **argv)
         {"no-clobber", no_argument, nullptr, 'n'},
         {"raw", no_argument, nullptr, 'r'},
         {"info", no_argument, nullptr, 'T'},
-        {"json", no_argument, nullptr, 'j'},
+        {"json", no_argument, nullptr, 'J'},
+        {"jobs", required_argument, nullptr, 'j'},
         {"no-gapless", no_argument, nullptr, 'G'},
         {"start", required_argument, nullptr, 's'},
         {"time", required_argument, nullptr, 't'},
@@ -152,7 +211,7 @@ Options ParseOptions(int argc, char **argv)
     Options o;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":o:nrTjGs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":o:nrTj:Gs:t:R:e:E:qhV", longOptions, nullptr)) != -1) {
         const std::string arg = optarg ? optarg : "";
         switch (c) {
         case 'o':
@@ -167,8 +226,18 @@ Options ParseOptions(int argc, char **argv)
         case 'T':
             o.info = true;
             break;
-        case 'j':
+        case 'J':
             o.info = o.json = true;
+            break;
+        case 'j':
+            if ((arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos) && !LongJobs(argv)) {
+                // no number: the short form of --json, as -j was before
+                // --jobs; what followed it is read again
+                o.info = o.json = true;
+                GiveBack(argv);
+                break;
+            }
+            o.jobs = Jobs(arg);
             break;
         case 'G':
             o.gapless = false;
@@ -190,8 +259,7 @@ Options ParseOptions(int argc, char **argv)
         case 'R': {
             long v;
             if (!ParseWhole(arg, 1, 1000000, v) || !SupportedRate(static_cast<int32_t>(v)))
-                Fail("unsupported rate '" + arg + "'; supported rates: 8000, 11025, 12000, "
-                     "16000, 22050, 24000, 32000, 44100, 48000");
+                Fail("unsupported rate '" + arg + "'; supported rates: " + RateList());
             o.rate = static_cast<int32_t>(v);
             break;
         }
@@ -202,9 +270,8 @@ Options ParseOptions(int argc, char **argv)
             o.eq = true;
             break;
         case 'E':
-            if (!PresetBands(arg.c_str(), o.bands))
-                Fail("unknown equalizer preset '" + arg + "'; presets: flat, bass, treble, "
-                     "voice, loudness");
+            if (vf_eq_preset(arg.c_str(), o.bands) != 0)
+                Fail("unknown equalizer preset '" + arg + "'; presets: " + PresetList());
             o.eq = true;
             break;
         case 'q':
@@ -217,6 +284,10 @@ Options ParseOptions(int argc, char **argv)
             std::printf("vorlix-decode %s\n", VORLIX_VERSION);
             std::exit(exitOk);
         case ':':
+            if (optopt == 'j' && argv[optind - 1][1] != '-') {  // -j at the end: --json
+                o.info = o.json = true;
+                break;
+            }
             Fail(std::string("option '") + argv[optind - 1] + "' needs a value");
         default:
             Fail(std::string("unknown option '") + argv[optind - 1] + "'");

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "EqPresets.h"
-
 struct Options {
     std::vector<std::string> inputs;  // file names, "-" for standard input
     std::string output;             // file name, "-" for standard output, "" for the default
@@ -24,7 +22,11 @@ struct Options {
     int32_t rate = 0;               // output rate asked for, 0: the stream's own
     bool eq = false;
     int8_t bands[11] = {};          // ten bands and a preamp, dB
+    int jobs = 1;                   // inputs decoded at once
 };
+
+/** The most inputs decoded at once. */
+constexpr int maxJobs = 64;
 
 enum ExitCode {
     exitOk = 0,
@@ -44,7 +46,11 @@ std::optional<double> ParseTime(const std::string &text);
 bool ParseBands(const std::string &text, int8_t bands[11]);
 
 
-/** The output rates the decoder converts to. */
+/** The output rates the decoder converts to (libvorlixfile's list). */
 bool SupportedRate(int32_t rate);
+/** The output rates and the equalizer curves, listed for messages:
+ *  "8000, 11025, ...", "flat, bass, ...". */
+std::string RateList();
+std::string PresetList();
 
 #endif

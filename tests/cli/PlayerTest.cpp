@@ -327,6 +327,51 @@ TEST_F(Player, SignalsRestoreTheTerminal)
     }
 }
 
+// The next file is made ready while one plays; an equalizer switched on
+// meanwhile is in from the next file's first sample, and a file chosen
+// with a key plays from its start.
+TEST_F(Player, TheNextFileStartsAsTheKeysLeftThePlayer)
+{
+    WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 4), 44100));
+    ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
+    const std::string song = dir + "/song.mp3", next = data + "/loud-clipping.mp3";
+    Start(Play(song + " " + next) + "; echo \\$? > " + dir + "/status");
+    ASSERT_TRUE(WaitFor("0:01."));
+    Keys("e");
+    ASSERT_TRUE(WaitFor("[bass]"));
+    ASSERT_TRUE(WaitFor(dir + "/status", true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadFile(dir + "/status"), Text("0\n"));
+    // the played bytes end with the next file's decode with the curve on
+    const Bytes played = ReadFile(dir + "/played.raw"), bass = Decode("--eq-preset bass " + next);
+    ASSERT_GT(played.size(), bass.size());
+    EXPECT_LE(MaxDifference(Bytes(played.end() - static_cast<long>(bass.size()), played.end()), bass), 1);
+
+    // n while the first file plays: the second from its start (the third
+    // made ready meanwhile), then the first again with p
+    const std::string third = data + "/mpeg1-44100-stereo.mp3";
+    std::remove((dir + "/played.raw").c_str());
+    std::remove((dir + "/status").c_str());
+    Shell("tmux -L " + Socket() + " kill-server");
+    Start(Play(song + " " + next + " " + third) + "; echo \\$? > " + dir + "/status");
+    ASSERT_TRUE(WaitFor("0:01."));
+    Keys("n");
+    ASSERT_TRUE(WaitFor("loud-clipping"));
+    Keys("p");
+    ASSERT_TRUE(WaitFor(dir + "/status", true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadFile(dir + "/status"), Text("0\n"));
+    // the last thing played: the three files whole, in order
+    Bytes both = Decode(song);
+    for (const std::string &file : {next, third}) {
+        const Bytes more = Decode(file);
+        both.insert(both.end(), more.begin(), more.end());
+    }
+    const Bytes played2 = ReadFile(dir + "/played.raw");
+    ASSERT_GT(played2.size(), both.size());
+    EXPECT_LE(MaxDifference(Bytes(played2.end() - static_cast<long>(both.size()), played2.end()), both), 1);
+}
+
 TEST_F(Player, ShowsTheTitleInFullUnicodeAndNoTerminalControls)
 {
     WriteFile(dir + "/song.wav", Wav(Signal(44100, 2, 44100 * 4), 44100));

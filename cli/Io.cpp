@@ -119,12 +119,26 @@ int Slot()
     return slot;
 }
 
-extern "C" void RemovePartialAndExit(int signal)
+void RemovePartial()
 {
     for (int s = 0; s < slots; ++s)
         if (partialSet[s].load())
             unlink(partialPaths[s]);
+}
+
+extern "C" void RemovePartialAndExit(int signal)
+{
+    RemovePartial();
     _exit(128 + signal);
+}
+
+// A closed pipe still ends the process by SIGPIPE, quietly, as without the
+// handler: the signal comes again, with its default action, on return.
+extern "C" void RemovePartialAndRaise(int signal)
+{
+    RemovePartial();
+    std::signal(signal, SIG_DFL);
+    raise(signal);
 }
 
 } // namespace
@@ -148,4 +162,12 @@ void InstallSignalCleanup()
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaction(s, &action, nullptr);
+    // with several inputs at once, the outputs of the others are partial
+    // when one on a closed pipe ends the process (unless the caller has
+    // SIGPIPE ignored: then a write fails and its input fails alone)
+    struct sigaction pipe = {};
+    if (sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL) {
+        action.sa_handler = RemovePartialAndRaise;
+        sigaction(SIGPIPE, &action, nullptr);
+    }
 }

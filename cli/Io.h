@@ -40,7 +40,8 @@ private:
 };
 
 /** While partial output files exist, SIGINT, SIGTERM and SIGHUP remove them
- *  before the process ends with 128 + the signal number. */
+ *  before the process ends with 128 + the signal number, and SIGPIPE (where
+ *  it is not ignored) before it ends the process as always. */
 void InstallSignalCleanup();
 /** The calling thread's partial output, "" when there is none: each thread
  *  has a place of its own, so that outputs written at once in several

@@ -113,23 +113,24 @@ void Playback::SeekTo(int64_t target)
 
 Playback::Go Playback::OnKey(Key key, Outcome &outcome)
 {
-    const int64_t at = static_cast<int64_t>(Position()), rate = t_.rate;
+    const int64_t rate = t_.rate;
+    const auto from = [this](int64_t step) { SeekTo(static_cast<int64_t>(Position()) + step); };
     switch (key) {
     case Key::Space:
         paused_ = !paused_;
         p_.audio.Pause(paused_);
         break;
     case Key::Left:
-        SeekTo(at - 10 * rate);
+        from(-10 * rate);
         break;
     case Key::Right:
-        SeekTo(at + 10 * rate);
+        from(10 * rate);
         break;
     case Key::Down:
-        SeekTo(at - 60 * rate);
+        from(-60 * rate);
         break;
     case Key::Up:
-        SeekTo(at + 60 * rate);
+        from(60 * rate);
         break;
     case Key::Equalizer:
         p_.curve = (p_.curve + 1) % CurveCount();

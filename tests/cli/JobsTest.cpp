@@ -193,6 +193,23 @@ TEST_F(Jobs, ASignalRemovesEveryPartialOutput)
     EXPECT_FALSE(Exists(dir + "/two.wav"));
 }
 
+// A closed pipe on standard output ends the run quietly, as ever, and
+// removes the partial output of an input decoded meanwhile.
+TEST_F(Jobs, AClosedPipeRemovesThePartialOutputsOfTheOthers)
+{
+    const std::string in = data + "/mpeg1-44100-stereo.mp3";
+    // standard input comes after half a second; the other input, a pipe,
+    // is still being written then
+    const std::string command = "cd " + dir + " && mkfifo slow.mp3; (for i in 1 2 3 4 5 6 7 8; do cat " + in +
+                                "; done; sleep 3; cat " + in + ") > slow.mp3 2>/dev/null & cd " + dir +
+                                " && ((sleep 0.5; cat " + in + ") | " + host +
+                                " -q -j 2 - slow.mp3 2> err.txt; echo $? > status.txt) | head -c 100 > /dev/null";
+    EXPECT_EQ(Shell(command), 0);
+    EXPECT_EQ(ReadFile(dir + "/status.txt"), Bytes({'1', '4', '1', '\n'}));  // SIGPIPE's
+    EXPECT_TRUE(ReadFile(dir + "/err.txt").empty());
+    EXPECT_FALSE(Exists(dir + "/slow.wav"));
+}
+
 // -j was the short form of --json before it gave the number of jobs: where
 // no number follows it, it still is.
 TEST_F(Jobs, JWithoutANumberIsStillJson)

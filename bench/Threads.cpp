@@ -115,16 +115,18 @@ void PrintTable(const std::vector<Stream> &streams, int most, int runs)
                 files[i].push_back(run.fileCpu[i] / streams[i].solo);
         }
         double mean = 0, worst = 0;
-        for (const auto &f : files) {
-            const double m = Median(f);
+        size_t worstAt = 0;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const double m = Median(files[i]);
             mean += m / static_cast<double>(files.size());
-            worst = std::max(worst, m);
+            if (m > worst)
+                worst = m, worstAt = i;
         }
         const double wall = Median(walls);
         if (threads == 1)
             one = wall;
-        std::printf("%-8d %9.3f %9.3f %12.1f %10.2f %12.3f %12.3f\n", threads, wall, Median(cpus), audio / wall,
-                    one / wall, mean, worst);
+        std::printf("%-8d %9.3f %9.3f %12.1f %10.2f %12.3f %12.3f  %s\n", threads, wall, Median(cpus), audio / wall,
+                    one / wall, mean, worst, streams[worstAt].name.c_str());
     }
 }
 

@@ -185,7 +185,7 @@ int RunThreads(const std::vector<std::string> &files, int threads, int runs, int
         Stream s;
         s.name = BaseName(file);
         s.bytes = LoadFile(file);
-        VorlixFileInfo info = {};
+        VorlixFileInfo info = VF_INFO_INIT;
         if (vf_test(&info, s.bytes.data(), s.bytes.size()) != 0) {
             std::fprintf(stderr, "vorlix_bench: %s: not MPEG audio\n", file.c_str());
             return 1;

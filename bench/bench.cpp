@@ -162,7 +162,7 @@ double ScanSeconds(const std::string &file, double &audioSeconds, size_t &frames
     const double t = CpuSeconds();
     VorlixFile *f = vf_open_file(file.c_str(), nullptr);
     const double spent = CpuSeconds() - t;
-    VorlixFileInfo info = {};
+    VorlixFileInfo info = VF_INFO_INIT;
     if (f == nullptr || vf_info(f, &info) != 0 || info.rate <= 0) {
         vf_free(f);
         return -1;

@@ -16,6 +16,8 @@ install(TARGETS vorlixfile EXPORT VorlixTargets
 install(EXPORT VorlixTargets NAMESPACE Vorlix::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlix)
 
+# the file library has a version of its own (its header's)
+get_target_property(VORLIXFILE_VERSION vorlixfile VERSION)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VorlixConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/VorlixConfig.cmake
   INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlix)

@@ -10,7 +10,7 @@ int main(int argc, char **argv)
 {
     int error, n;
     VorlixFile *f = argc >= 2 ? vf_open_file(argv[1], &error) : NULL;
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     if (f == NULL || vf_info(f, &info) != 0) {
         fprintf(stderr, "%s\n", argc < 2 ? "usage: file INPUT [START]" : vf_strerror(f ? VF_ENOTAUDIO : error));
         return 2;

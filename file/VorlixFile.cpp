@@ -20,6 +20,7 @@
 
 #include "HostDecoder.h"
 #include "Input.h"
+#include "SizedRecord.h"
 #include "Source.h"
 #include "StreamFacts.h"
 #include "TagInfo.h"
@@ -197,14 +198,50 @@ int64_t Length(VorlixFile *f, int32_t rate)
     return all > trim.start + trim.end ? static_cast<int64_t>(all - trim.start - trim.end) : 0;
 }
 
+// The ReplayGain the tags and the header frame give, into a zeroed record:
+// 0, or the code that keeps the input from being described.
+int ReplayGainOf(VorlixFile *f, VorlixFileReplayGain &gain)
+{
+    if (const int r = Describe(f); r < 0 && r != VF_ENOTAUDIO)
+        return r;
+    const auto number = [&](const char *key, int &has, double &value) {
+        const char *text = vf_tag(f, key);
+        char *end = nullptr;
+        if (text == nullptr)
+            return;
+        const double v = std::strtod(text, &end);
+        if (end != text && std::isfinite(v)) {
+            value = v;
+            has = 1;
+        }
+    };
+    int peak = 0;
+    number("REPLAYGAIN_TRACK_GAIN", gain.has_track, gain.track_gain);
+    number("REPLAYGAIN_TRACK_PEAK", peak, gain.track_peak);
+    number("REPLAYGAIN_ALBUM_GAIN", gain.has_album, gain.album_gain);
+    number("REPLAYGAIN_ALBUM_PEAK", peak, gain.album_peak);
+    const HeaderFrame &h = f->decoder.Header();
+    if (!gain.has_track && h.hasTrackGain) {
+        gain.has_track = 1;
+        gain.track_gain = h.trackGain;
+        gain.track_peak = h.peak;
+    }
+    if (!gain.has_album && h.hasAlbumGain) {
+        gain.has_album = 1;
+        gain.album_gain = h.albumGain;
+        gain.album_peak = h.peak;
+    }
+    return 0;
+}
+
 // The ReplayGain of the mode, in whole dB (halves away from zero); 0 when
 // there is none.
 int GainDb(VorlixFile *f)
 {
     if (f->gainMode == VF_REPLAYGAIN_OFF)
         return 0;
-    VorlixFileReplayGain g;
-    vf_replaygain(f, &g);
+    VorlixFileReplayGain g{};
+    ReplayGainOf(f, g);
     double db = 0;
     if (f->gainMode == VF_REPLAYGAIN_ALBUM)
         db = g.has_album ? g.album_gain : g.has_track ? g.track_gain : 0;
@@ -310,9 +347,11 @@ int ModeOf(ChannelMode m)
     }
 }
 
-void FillInfo(VorlixFile *f, VorlixFileInfo *info)
+// Fills the host's record, as far as its size reaches.
+void FillInfo(VorlixFile *f, VorlixFileInfo *host)
 {
-    *info = VorlixFileInfo{};
+    VorlixFileInfo full{};
+    VorlixFileInfo *info = &full;
     const FrameHeader &first = f->decoder.First();
     const HeaderFrame &h = f->decoder.Header();
     info->version = first.version == MpegVersion::Mpeg1 ? 10 : first.version == MpegVersion::Mpeg2 ? 20 : 25;
@@ -332,6 +371,7 @@ void FillInfo(VorlixFile *f, VorlixFileInfo *info)
     info->header = static_cast<int>(h.kind);
     info->gapless_source = f->smpb ? 2 : h.Gapless() ? 1 : 0;
     info->audio_offset = f->decoder.Reader().FirstFrame();
+    CopyOut(host, full);
 }
 
 } // namespace
@@ -423,11 +463,16 @@ try {
 
 VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallbacks *callbacks, int *error)
 try {
-    if (callbacks == nullptr || callbacks->read == nullptr) {
+    if (callbacks == nullptr || !SizeAccepted(callbacks, firstCallbacksSize)) {
         SetError(error, VF_EINVAL);
         return nullptr;
     }
-    auto callbackSource = std::make_unique<CallbackSource>(source, *callbacks);
+    const auto own = CopyIn<VorlixFileCallbacks>(callbacks);
+    if (own.read == nullptr) {
+        SetError(error, VF_EINVAL);
+        return nullptr;
+    }
+    auto callbackSource = std::make_unique<CallbackSource>(source, own);
     CallbackSource *opened = callbackSource.get();
     VorlixFile *f = Opened(std::move(callbackSource), "", error);
     // a handle that failed to open leaves the host's source to the host
@@ -480,7 +525,7 @@ VORLIXFILE_API void vf_free(VorlixFile *f)
 
 VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info)
 try {
-    if (f == nullptr || info == nullptr)
+    if (f == nullptr || info == nullptr || !SizeAccepted(info, firstInfoSize))
         return VF_EINVAL;
     if (const int r = Describe(f); r < 0)
         return r;
@@ -529,39 +574,12 @@ try {
 
 VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain)
 try {
-    if (f == nullptr || gain == nullptr)
+    if (f == nullptr || gain == nullptr || !SizeAccepted(gain, firstGainSize))
         return VF_EINVAL;
-    *gain = VorlixFileReplayGain{};
-    if (const int r = Describe(f); r < 0 && r != VF_ENOTAUDIO)
-        return r;
-    const auto number = [&](const char *key, int &has, double &value) {
-        const char *text = vf_tag(f, key);
-        char *end = nullptr;
-        if (text == nullptr)
-            return;
-        const double v = std::strtod(text, &end);
-        if (end != text && std::isfinite(v)) {
-            value = v;
-            has = 1;
-        }
-    };
-    int peak = 0;
-    number("REPLAYGAIN_TRACK_GAIN", gain->has_track, gain->track_gain);
-    number("REPLAYGAIN_TRACK_PEAK", peak, gain->track_peak);
-    number("REPLAYGAIN_ALBUM_GAIN", gain->has_album, gain->album_gain);
-    number("REPLAYGAIN_ALBUM_PEAK", peak, gain->album_peak);
-    const HeaderFrame &h = f->decoder.Header();
-    if (!gain->has_track && h.hasTrackGain) {
-        gain->has_track = 1;
-        gain->track_gain = h.trackGain;
-        gain->track_peak = h.peak;
-    }
-    if (!gain->has_album && h.hasAlbumGain) {
-        gain->has_album = 1;
-        gain->album_gain = h.albumGain;
-        gain->album_peak = h.peak;
-    }
-    return 0;
+    VorlixFileReplayGain g{};
+    const int r = ReplayGainOf(f, g);
+    CopyOut(gain, g);
+    return r;
 } catch (const std::bad_alloc &) {
     return VF_EFAULT;
 }
@@ -586,8 +604,10 @@ VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo)
 {
     if (f == nullptr)
         return VF_EINVAL;
-    static const int rates[] = {0, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-    if (std::find(std::begin(rates), std::end(rates), rate) == std::end(rates))
+    bool offered = rate == 0;
+    for (int i = 0; i < vf_rate_count() && !offered; ++i)
+        offered = vf_rate_at(i) == rate;
+    if (!offered)
         return VF_EINVAL;
     if (f->started)
         return VF_ELATE;
@@ -772,7 +792,7 @@ try {
 
 VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size_t size)
 try {
-    if (info == nullptr || (data == nullptr && size != 0))
+    if (info == nullptr || !SizeAccepted(info, firstInfoSize) || (data == nullptr && size != 0))
         return VF_EINVAL;
     auto source = std::make_unique<PushSource>();
     source->Feed(data, size);

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // an exact copy, so that a read past the end is caught
     std::vector<uint8_t> file(data + 4, data + size);
     Source source{file.data(), file.size(), 0, 1 + static_cast<size_t>(feed) * 37};
-    const VorlixFileCallbacks seekable = {Read, Seek, Tell, nullptr}, stream = {Read, nullptr, nullptr, nullptr};
+    const VorlixFileCallbacks seekable = {sizeof(VorlixFileCallbacks), Read, Seek, Tell, nullptr}, stream = {sizeof(VorlixFileCallbacks), Read, nullptr, nullptr, nullptr};
     int error = 0;
     VorlixFile *f = mode == 0   ? vf_open_memory(file.data(), file.size(), &error)
                     : mode == 1 ? vf_open_callbacks(&source, &seekable, &error)
@@ -64,11 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                 : vf_open_push(&error);
     if (f == nullptr)
         return 0;
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     vf_info(f, &info);
     for (int i = 0; i < vf_tag_count(f); ++i)
         (void)std::strlen(vf_tag_value(f, i));
-    VorlixFileReplayGain gain;
+    VorlixFileReplayGain gain = VF_REPLAYGAIN_INIT;
     vf_replaygain(f, &gain);
     if (seekAt & 1)
         vf_set_output(f, (seekAt & 2) ? 48000 : 8000, seekAt & 4);

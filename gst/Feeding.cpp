@@ -6,15 +6,12 @@
 // a seek or lost frames start a handle that knows nothing of before.
 #include <cstring>
 
-#include "EqPresets.h"
 #include "VorlixDecState.h"
 
 #define GST_CAT_DEFAULT vorlixdec_debug
 
 namespace vorlixdec {
 namespace {
-
-const char *const presetNames[] = {"off", "flat", "bass", "treble", "voice", "loudness"};
 
 void CloseHandle(GstVorlixDec *dec)
 {
@@ -129,7 +126,7 @@ void ApplyEqualizer(GstVorlixDec *dec)
     else if (dec->preset == EQ_OFF)
         on = FALSE;
     else
-        PresetBands(presetNames[dec->preset], bands);
+        vf_eq_preset(vf_eq_preset_name(dec->preset - 1), bands);  // eq-preset 1 is the first preset
     GST_OBJECT_UNLOCK(dec);
     vf_set_equalizer(dec->file, on ? bands : nullptr);
 }

@@ -54,7 +54,7 @@ GstFlowReturn PushFrame(GstVorlixDec *dec, int samples)
 {
     GstAudioDecoder *base = GST_AUDIO_DECODER(dec);
     if (!dec->decoded) {
-        VorlixFileInfo info = {};
+        VorlixFileInfo info = VF_INFO_INIT;
         dec->inRate = vf_info(dec->file, &info) == 0 ? info.rate : 0;
         // each frame comes out when the next one has come: a frame's latency
         if (dec->inRate > 0) {

@@ -26,6 +26,8 @@
 #include "VorlixDec.h"
 
 #include <cstring>
+#include <string>
+#include <tuple>
 
 #include "VorlixDecState.h"
 
@@ -42,63 +44,77 @@ enum { PROP_0, PROP_EQ_PRESET, PROP_EQ_BANDS, PROP_RATE };
 
 G_DEFINE_TYPE(GstVorlixDec, gst_vorlix_dec, GST_TYPE_AUDIO_DECODER)
 
+// The rates the handle converts to (libvorlixfile's list), as "8000, 11025, ...".
+static std::string RateList()
+{
+    std::string list;
+    for (int i = 0; i < vf_rate_count(); ++i)
+        list += (i > 0 ? ", " : "") + std::to_string(vf_rate_at(i));
+    return list;
+}
+
 // The output rates: the stream's, or one the decoder converts to. The
 // values are the rates in Hz, so that "rate=48000" and an integer set from
-// C keep working as they did for an integer property.
+// C keep working as they did for an integer property. The values are
+// registered once and stay for the process, as a static table would.
 static GType RateType()
 {
     static GType type = 0;
-    static const GEnumValue values[] = {
-        {0, "The stream's rate", "0"},
-        {8000, "8000 Hz", "8000"},
-        {11025, "11025 Hz", "11025"},
-        {12000, "12000 Hz", "12000"},
-        {16000, "16000 Hz", "16000"},
-        {22050, "22050 Hz", "22050"},
-        {24000, "24000 Hz", "24000"},
-        {32000, "32000 Hz", "32000"},
-        {44100, "44100 Hz", "44100"},
-        {48000, "48000 Hz", "48000"},
-        {0, nullptr, nullptr},
-    };
     if (g_once_init_enter(&type)) {
+        const int count = vf_rate_count();
+        GEnumValue *values = g_new0(GEnumValue, count + 2);  // the stream's rate first, a zeroed end
+        values[0] = {0, "The stream's rate", "0"};
+        for (int i = 0; i < count; ++i) {
+            const int rate = vf_rate_at(i);
+            values[i + 1] = {rate, g_strdup_printf("%d Hz", rate), g_strdup_printf("%d", rate)};
+        }
         const GType t = g_enum_register_static("GstVorlixDecRate", values);
         g_once_init_leave(&type, t);
     }
     return type;
 }
 
+// "off", then libvorlixfile's equalizer presets: value i + 1 is preset i.
 GType gst_vorlix_dec_eq_preset_get_type(void)
 {
     static GType type = 0;
-    static const GEnumValue values[] = {
-        {EQ_OFF, "Off: no equalizer", "off"},
-        {EQ_FLAT, "Flat (the equalizer on, every band at 0 dB)", "flat"},
-        {EQ_BASS, "Bass", "bass"},
-        {EQ_TREBLE, "Treble", "treble"},
-        {EQ_VOICE, "Voice", "voice"},
-        {EQ_LOUDNESS, "Loudness", "loudness"},
-        {0, nullptr, nullptr},
-    };
     if (g_once_init_enter(&type)) {
+        const int count = vf_eq_preset_count();
+        GEnumValue *values = g_new0(GEnumValue, count + 2);
+        values[0] = {EQ_OFF, "Off: no equalizer", "off"};
+        for (int i = 0; i < count; ++i) {
+            const char *name = vf_eq_preset_name(i);
+            gchar *title = g_strdup(name);
+            title[0] = g_ascii_toupper(title[0]);
+            if (std::strcmp(name, "flat") == 0) {
+                gchar *described = g_strconcat(title, " (the equalizer on, every band at 0 dB)", nullptr);
+                g_free(title);
+                title = described;
+            }
+            values[i + 1] = {EQ_OFF + 1 + i, title, name};
+        }
         const GType t = g_enum_register_static("GstVorlixDecEqPreset", values);
         g_once_init_leave(&type, t);
     }
     return type;
 }
 
-static GstStaticPadTemplate sinkTemplate =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/mpeg, mpegversion = (int) 1, layer = (int) [ 1, 3 ], "
-                                            "rate = (int) { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, "
-                                            "48000 }, channels = (int) [ 1, 2 ], parsed = (boolean) true"));
-
-static GstStaticPadTemplate srcTemplate =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/x-raw, format = (string) " GST_AUDIO_NE(S16) ", "
-                                            "layout = (string) interleaved, "
-                                            "rate = (int) { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, "
-                                            "48000 }, channels = (int) [ 1, 2 ]"));
+// The pad templates: MPEG audio in, 16-bit PCM out, at the rates the decoder
+// knows.
+static void AddPadTemplates(GstElementClass *element)
+{
+    const std::string rates = "rate = (int) { " + RateList() + " }";
+    const std::string sink = "audio/mpeg, mpegversion = (int) 1, layer = (int) [ 1, 3 ], " + rates +
+                             ", channels = (int) [ 1, 2 ], parsed = (boolean) true";
+    const std::string src = "audio/x-raw, format = (string) " GST_AUDIO_NE(S16) ", layout = (string) interleaved, " +
+                            rates + ", channels = (int) [ 1, 2 ]";
+    for (const auto &[name, direction, text] :
+         {std::tuple{"sink", GST_PAD_SINK, &sink}, std::tuple{"src", GST_PAD_SRC, &src}}) {
+        GstCaps *caps = gst_caps_from_string(text->c_str());
+        gst_element_class_add_pad_template(element, gst_pad_template_new(name, direction, GST_PAD_ALWAYS, caps));
+        gst_caps_unref(caps);
+    }
+}
 
 namespace {
 
@@ -243,13 +259,13 @@ static void gst_vorlix_dec_class_init(GstVorlixDecClass *klass)
     g_object_class_install_property(
         object, PROP_RATE,
         g_param_spec_enum("rate", "Output rate",
-                          "Output sample rate in Hz, converted by the decoder: 0 for the stream's, or one of "
-                          "8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 (from the next stream on)",
+                          // made once for the class, which holds it as long as the process runs
+                          g_strdup(("Output sample rate in Hz, converted by the decoder: 0 for the stream's, or one "
+                                    "of " + RateList() + " (from the next stream on)").c_str()),
                           RateType(), 0,
                           static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
 
-    gst_element_class_add_static_pad_template(element, &sinkTemplate);
-    gst_element_class_add_static_pad_template(element, &srcTemplate);
+    AddPadTemplates(element);
     gst_element_class_set_static_metadata(element, "Vorlix MP3 decoder", "Codec/Decoder/Audio",
                                           "Decodes MPEG-1/2/2.5 Layer I, II and III audio with Vorlix",
                                           "Vorlix Developers <vorlix@example.org>");

@@ -35,7 +35,8 @@ constexpr int maxFrameSamples = 1152 * 6;
 // the last would have.
 constexpr unsigned reservoirFrames = 16;
 
-enum EqPresetValue { EQ_OFF, EQ_FLAT, EQ_BASS, EQ_TREBLE, EQ_VOICE, EQ_LOUDNESS };
+// eq-preset: off, or libvorlixfile's preset i as value i + 1
+enum EqPresetValue { EQ_OFF };
 
 } // namespace vorlixdec
 

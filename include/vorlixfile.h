@@ -10,7 +10,7 @@
  * sample where the source can seek.
  *
  *   VorlixFile *f = vf_open_file("song.mp3", &error);
- *   VorlixFileInfo info;
+ *   VorlixFileInfo info = VF_INFO_INIT;
  *   vf_info(f, &info);
  *   int16_t pcm[4096 * 2];
  *   int n;
@@ -41,12 +41,44 @@
  *
  * Errors are negative VF_E... codes; vf_strerror() names them. Each
  * function's comment lists every code it returns.
+ *
+ * Records that can grow: VorlixFileInfo, VorlixFileReplayGain and
+ * VorlixFileCallbacks begin with a size field that the host sets to the
+ * sizeof of its record, so that later versions can add fields at their end
+ * without breaking hosts built before. Start each from its VF_..._INIT macro
+ * (C99 and C++), which zeroes it and sets the size:
+ *
+ *   VorlixFileInfo info = VF_INFO_INIT;
+ *   VorlixFileCallbacks io = VF_CALLBACKS_INIT;
+ *   io.read = my_read;
+ *
+ * The library reads or fills only the size bytes the host gave (and no more
+ * than it knows). A size of 0, or one smaller than this version's records
+ * (2.0, the first with a size field), is refused with VF_EINVAL.
  */
 #ifndef VORLIXFILE_H
 #define VORLIXFILE_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* The version of this header. vf_version() gives the library's, as
+ * VORLIXFILE_VERSION gives the header's: MAJOR * 10000 + MINOR * 100 +
+ * PATCH. The major version changes with the binary interface (the soname
+ * libvorlixfile.so.MAJOR), a minor version adds calls or fields. */
+#define VORLIXFILE_VERSION_MAJOR 2
+#define VORLIXFILE_VERSION_MINOR 0
+#define VORLIXFILE_VERSION_PATCH 0
+#define VORLIXFILE_VERSION \
+    (VORLIXFILE_VERSION_MAJOR * 10000 + VORLIXFILE_VERSION_MINOR * 100 + VORLIXFILE_VERSION_PATCH)
+
+/* A record of the given type, zeroed, its size field set (VF_INFO_INIT and
+ * the others below): an expression, usable to initialise or to assign. */
+#ifdef __cplusplus
+#  define VF_SIZED_RECORD(type) ([] { type record_{}; record_.size = sizeof record_; return record_; }())
+#else
+#  define VF_SIZED_RECORD(type) ((type){ .size = sizeof(type) })
+#endif
 
 #if defined(_WIN32)
 #  define VORLIXFILE_API
@@ -77,10 +109,18 @@ enum {
  *  value); never NULL. */
 VORLIXFILE_API const char *vf_strerror(int error);
 
+/** The library's version, as VORLIXFILE_VERSION: 20000 for 2.0.0. A host
+ *  built against a later header can compare the two before it counts on a
+ *  call or field that the header's minor version added. */
+VORLIXFILE_API int vf_version(void);
+
 typedef struct VorlixFile VorlixFile;
 
-/** The host's source: read is required; seek and tell make it seekable. */
+/** The host's source: read is required; seek and tell make it seekable.
+ *  Start from VF_CALLBACKS_INIT: callbacks past the host's size count as
+ *  NULL, and those past this version's layout are not read. */
 typedef struct VorlixFileCallbacks {
+    size_t size;  /**< sizeof(VorlixFileCallbacks), as the host was built */
     /** Up to n bytes into buffer: returns how many, 0 at the end, < 0 on a
      *  failure. May return fewer than n before the end. */
     long (*read)(void *source, unsigned char *buffer, size_t n);
@@ -93,6 +133,7 @@ typedef struct VorlixFileCallbacks {
      *  source to the host. NULL when the host closes the source itself. */
     int (*close)(void *source);
 } VorlixFileCallbacks;
+#define VF_CALLBACKS_INIT VF_SIZED_RECORD(VorlixFileCallbacks)
 
 /* Opening. Each returns a handle, or NULL with *error (when error is not
  * NULL) set to a VF_E... code (0 on success). The handle reads the input's
@@ -119,7 +160,8 @@ VORLIXFILE_API VorlixFile *vf_open_memory(const unsigned char *data, size_t size
 /** The host's callbacks on source. Without seek or tell the source is a
  *  stream: everything works but seeking, and the length comes from the
  *  header frame or is unknown. A source whose seek to its end fails at the
- *  open is taken for a stream. VF_EINVAL: callbacks or its read NULL;
+ *  open is taken for a stream. The handle keeps its own copy of callbacks.
+ *  VF_EINVAL: callbacks or its read NULL, or its size 0 or too small;
  *  VF_EREAD, VF_ENOTAUDIO, VF_EFAULT; the host's close is not called. */
 VORLIXFILE_API VorlixFile *vf_open_callbacks(void *source, const VorlixFileCallbacks *callbacks, int *error);
 /** Push mode: a handle fed by vf_feed. It describes the stream and reads
@@ -151,7 +193,12 @@ enum { VF_MODE_STEREO, VF_MODE_JOINT, VF_MODE_DUAL, VF_MODE_MONO };
 enum { VF_BITRATE_UNKNOWN, VF_BITRATE_CBR, VF_BITRATE_ABR, VF_BITRATE_VBR };
 enum { VF_HEADER_NONE, VF_HEADER_XING, VF_HEADER_INFO, VF_HEADER_VBRI };
 
+/* The stream's description. Start from VF_INFO_INIT; vf_info and vf_test
+ * fill the fields the host's size holds, and set size to how many bytes
+ * they filled (fewer than the host's size when the host knows fields this
+ * library does not: those are left as they were). */
 typedef struct VorlixFileInfo {
+    size_t size;          /**< set by the host: sizeof(VorlixFileInfo) */
     int version;          /**< 10 MPEG-1, 20 MPEG-2, 25 MPEG-2.5 */
     int layer;            /**< 1, 2 or 3 */
     int rate;             /**< Hz: the stream's, as coded */
@@ -169,9 +216,12 @@ typedef struct VorlixFileInfo {
                                (also ffmpeg's), 2 iTunes' iTunSMPB comment (its skip less
                                529 as delay, so that the trims are exactly iTunes') */
     int64_t audio_offset; /**< byte offset of the first frame (the header frame, if any) */
+    int64_t reserved[4];  /**< 0: room for later fields at an unchanged sizeof */
 } VorlixFileInfo;
+#define VF_INFO_INIT VF_SIZED_RECORD(VorlixFileInfo)
 
-/** Fills *info. 0, VF_EINVAL (f or info NULL), VF_ENEEDMORE (push mode,
+/** Fills *info. 0, VF_EINVAL (f or info NULL, info->size 0 or too small),
+ *  VF_ENEEDMORE (push mode,
  *  not yet open), or VF_ENOTAUDIO (an input of tags alone: it opens for its
  *  tags; in push mode, bytes that ended without audio). */
 VORLIXFILE_API int vf_info(VorlixFile *f, VorlixFileInfo *info);
@@ -191,12 +241,17 @@ VORLIXFILE_API const char *vf_tag(VorlixFile *f, const char *key);
 /** ReplayGain: gains in dB, peaks as linear full scale (0 when not given:
  *  lame writes its peak only when it decodes to measure it); 0 for the "has"
  *  flags when absent. From ID3v2 TXXX, APEv2 or LAME's extension, in that
- *  order of preference. 0 (also for an input of tags alone), VF_EINVAL (f
- *  or gain NULL), VF_ENEEDMORE (push mode, not yet open). */
+ *  order of preference. Start from VF_REPLAYGAIN_INIT; filled as vf_info
+ *  fills VorlixFileInfo. 0 (also for an input of tags alone), VF_EINVAL (f
+ *  or gain NULL, gain->size 0 or too small), VF_ENEEDMORE (push mode, not
+ *  yet open). */
 typedef struct VorlixFileReplayGain {
+    size_t size;  /**< set by the host: sizeof(VorlixFileReplayGain) */
     int has_track, has_album;
     double track_gain, track_peak, album_gain, album_peak;
+    double reserved[2];  /**< 0: room for later fields at an unchanged sizeof */
 } VorlixFileReplayGain;
+#define VF_REPLAYGAIN_INIT VF_SIZED_RECORD(VorlixFileReplayGain)
 VORLIXFILE_API int vf_replaygain(VorlixFile *f, VorlixFileReplayGain *gain);
 
 /** The front cover (or else the first picture) of the ID3v2 tag: its MIME
@@ -208,7 +263,8 @@ VORLIXFILE_API int vf_picture(VorlixFile *f, const char **mime, const unsigned c
 /* Output and options. */
 
 /** The output: 0 for the first frame's rate, or one of the nine MPEG rates
- *  (the library's converter); stereo nonzero makes a mono stream stereo.
+ *  of vf_rate_at (the library's converter); stereo nonzero makes a mono
+ *  stream stereo.
  *  Only before the first read or seek (VF_ELATE after; a read of 0 samples
  *  does not count). 0, VF_EINVAL (a NULL handle or another rate), VF_ELATE. */
 VORLIXFILE_API int vf_set_output(VorlixFile *f, int rate, int stereo);
@@ -225,6 +281,22 @@ VORLIXFILE_API int vf_set_gapless(VorlixFile *f, int on);
  *  added to each), or NULL to switch it off. May change between reads.
  *  0, or VF_EINVAL (a NULL handle). */
 VORLIXFILE_API int vf_set_equalizer(VorlixFile *f, const int8_t *bands);
+
+/** The output rates vf_set_output converts to, lowest first: vf_rate_count()
+ *  of them (9: 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 and
+ *  48000 Hz); vf_rate_at(i) is the i-th, or 0 for i out of range. */
+VORLIXFILE_API int vf_rate_count(void);
+VORLIXFILE_API int vf_rate_at(int i);
+
+/** The named equalizer curves the programs and the GStreamer element offer:
+ *  vf_eq_preset_count() of them (5), named by vf_eq_preset_name(i) ("flat",
+ *  "bass", "treble", "voice", "loudness"; NULL for i out of range).
+ *  vf_eq_preset fills bands with the eleven values of the curve of that
+ *  name (exact, lower case), for vf_set_equalizer: 0, or VF_EINVAL (an
+ *  unknown name, name or bands NULL; bands is then left alone). */
+VORLIXFILE_API int vf_eq_preset_count(void);
+VORLIXFILE_API const char *vf_eq_preset_name(int i);
+VORLIXFILE_API int vf_eq_preset(const char *name, int8_t bands[11]);
 
 enum { VF_REPLAYGAIN_OFF, VF_REPLAYGAIN_TRACK, VF_REPLAYGAIN_ALBUM };
 /** ReplayGain through the library's preamp: the gain (and extra_db) rounded
@@ -299,10 +371,11 @@ VORLIXFILE_API int vf_scan_stream(VorlixFile *f);
 VORLIXFILE_API int vf_set_instance_limit(int n);
 
 /** Describes the start of an input without a handle and without touching
- *  the decoder: 0 and *info when the size bytes at data (all there is, as
- *  far as the test knows) hold MPEG audio after any tags, VF_ENOTAUDIO when
- *  they do not; VF_EINVAL (info NULL, or data NULL with size > 0). The
- *  length fields come from the header frame. */
+ *  the decoder: 0 and *info (filled as by vf_info) when the size bytes at
+ *  data (all there is, as far as the test knows) hold MPEG audio after any
+ *  tags, VF_ENOTAUDIO when they do not; VF_EINVAL (info NULL, info->size 0
+ *  or too small, or data NULL with size > 0). The length fields come from
+ *  the header frame. */
 VORLIXFILE_API int vf_test(VorlixFileInfo *info, const unsigned char *data, size_t size);
 
 #ifdef __cplusplus

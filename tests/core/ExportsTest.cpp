@@ -6,8 +6,12 @@
 #include <cctype>
 #include <dlfcn.h>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
+
+#include "vorlixfile.h"
 
 namespace {
 
@@ -77,7 +81,35 @@ TEST(Exports, EveryListedNameIsThereAndNothingElse)
     EXPECT_EQ(defined, expected);
 }
 
-// libvorlixfile exports exactly the functions its header declares.
+// The version nodes of a linker's export list and the names each lists.
+std::map<std::string, std::set<std::string>> ReadVersionNodes(const std::string &path)
+{
+    std::map<std::string, std::set<std::string>> nodes;
+    std::ifstream map(path);
+    std::string line, node;
+    bool global = false;
+    const std::regex opens("^([A-Za-z_][A-Za-z0-9_.]*) *\\{"), name("^ *([A-Za-z_][A-Za-z0-9_]*);");
+    std::smatch m;
+    while (std::getline(map, line)) {
+        if (std::regex_search(line, m, opens)) {
+            node = m[1];
+            nodes[node];
+            global = false;
+        } else if (line.find("global:") != std::string::npos) {
+            global = true;
+        } else if (line.find("local:") != std::string::npos || line.find('}') != std::string::npos) {
+            global = false;
+        } else if (global && std::regex_search(line, m, name)) {
+            nodes[node].insert(m[1]);
+        }
+    }
+    return nodes;
+}
+
+// libvorlixfile exports exactly the functions its header declares, each in
+// the version node of its export list, and the Debian symbols file lists
+// the same names in the same nodes for the soname of the header's major
+// version.
 TEST(Exports, TheFileLibraryExportsItsHeadersFunctions)
 {
     std::ifstream header(VORLIXFILE_HEADER);
@@ -99,8 +131,41 @@ TEST(Exports, TheFileLibraryExportsItsHeadersFunctions)
         EXPECT_NE(dlsym(library, name.c_str()), nullptr) << name;
     EXPECT_EQ(dlsym(library, "ParseId3v2"), nullptr);
     dlclose(library);
-    const std::set<std::string> defined = DefinedSymbols(VORLIXFILE_LIBRARY);
-    EXPECT_EQ(defined, declared);
+
+    // the export list: every declared name in one node, nothing more
+    const auto nodes = ReadVersionNodes(VORLIXFILE_EXPORT_MAP);
+    ASSERT_FALSE(nodes.empty());
+    EXPECT_EQ(nodes.begin()->first, "VORLIXFILE_2.0");  // the first with the records that grow
+    std::set<std::string> listed, defined = {}, symbols;
+    for (const auto &[node, names] : nodes) {
+        EXPECT_EQ(node.rfind("VORLIXFILE_", 0), 0u) << node;
+        defined.insert(node);
+        symbols.insert(node + "@" + node);
+        for (const std::string &name : names) {
+            EXPECT_TRUE(listed.insert(name).second) << name << " in two nodes";
+            defined.insert(name + "@@" + node);
+            symbols.insert(name + "@" + node);
+        }
+    }
+    EXPECT_EQ(listed, declared);
+    // the library defines those names at those versions, and nothing else
+    EXPECT_EQ(DefinedSymbols(VORLIXFILE_LIBRARY), defined);
+
+    // the symbols file: its soname, package and entries
+    std::ifstream file(VORLIXFILE_SYMBOLS);
+    ASSERT_TRUE(std::getline(file, line));
+    const std::string major = std::to_string(VORLIXFILE_VERSION_MAJOR);
+    EXPECT_EQ(line, "libvorlixfile.so." + major + " libvorlixfile" + major + " #MINVER#");
+    std::set<std::string> entries;
+    const std::regex entry("^ (\\S+)@(VORLIXFILE_([0-9.]+)) (\\S+)$");
+    while (std::getline(file, line)) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, entry)) << line;
+        entries.insert(m[1].str() + "@" + m[2].str());
+        // the package version that brought it is the node's release
+        EXPECT_EQ(m[4].str().rfind(m[3].str() + ".", 0), 0u) << line;
+    }
+    EXPECT_EQ(entries, symbols);
 }
 
 } // namespace

@@ -70,8 +70,8 @@ int DiskClose(void *source)
     return 0;
 }
 
-const VorlixFileCallbacks seekable = {DiskRead, DiskSeek, DiskTell, DiskClose};
-const VorlixFileCallbacks stream = {DiskRead, nullptr, nullptr, DiskClose};
+const VorlixFileCallbacks seekable = {sizeof(VorlixFileCallbacks), DiskRead, DiskSeek, DiskTell, DiskClose};
+const VorlixFileCallbacks stream = {sizeof(VorlixFileCallbacks), DiskRead, nullptr, nullptr, DiskClose};
 
 // A song as players meet it: an ID3v2 tag, the audio, an APEv2 tag and an
 // ID3v1 tag; where each part starts (start: the file's).
@@ -253,7 +253,7 @@ const std::vector<Row> &Rows()
         {"OpenMemoryText", [](const std::string &) { int e = 0; return OpenError(vf_open_memory(text.data(), text.size(), &e), &e); }, VF_ENOTAUDIO},
         {"OpenCallbacksNull", [](const std::string &) { int e = 0; return OpenError(vf_open_callbacks(nullptr, nullptr, &e), &e); }, VF_EINVAL},
         {"OpenCallbacksNoRead", [](const std::string &) {
-             const VorlixFileCallbacks none = {nullptr, DiskSeek, DiskTell, DiskClose};
+             const VorlixFileCallbacks none = {sizeof(VorlixFileCallbacks), nullptr, DiskSeek, DiskTell, DiskClose};
              Disk disk;
              int e = 0;
              return OpenError(vf_open_callbacks(&disk, &none, &e), &e);
@@ -279,15 +279,15 @@ const std::vector<Row> &Rows()
         {"FeedEndNull", [](const std::string &) { return int64_t{vf_feed_end(nullptr)}; }, VF_EINVAL},
         {"FeedEndNotPushMode", [](const std::string &) { return int64_t{vf_feed_end(Opened("tag-v1.mp3").get())}; }, VF_EINVAL},
         // describing
-        {"InfoNull", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_info(nullptr, &i)}; }, VF_EINVAL},
+        {"InfoNull", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_info(nullptr, &i)}; }, VF_EINVAL},
         {"InfoNullInfo", [](const std::string &) { return int64_t{vf_info(Opened("tag-v1.mp3").get(), nullptr)}; }, VF_EINVAL},
-        {"InfoWaiting", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_info(Waiting().get(), &i)}; }, VF_ENEEDMORE},
-        {"InfoTagsAlone", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_info(TagsAlone().get(), &i)}; }, VF_ENOTAUDIO},
-        {"InfoPushedText", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_info(PushedText().get(), &i)}; }, VF_ENOTAUDIO},
-        {"ReplayGainNull", [](const std::string &) { VorlixFileReplayGain g; return int64_t{vf_replaygain(nullptr, &g)}; }, VF_EINVAL},
+        {"InfoWaiting", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_info(Waiting().get(), &i)}; }, VF_ENEEDMORE},
+        {"InfoTagsAlone", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_info(TagsAlone().get(), &i)}; }, VF_ENOTAUDIO},
+        {"InfoPushedText", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_info(PushedText().get(), &i)}; }, VF_ENOTAUDIO},
+        {"ReplayGainNull", [](const std::string &) { VorlixFileReplayGain g = VF_REPLAYGAIN_INIT; return int64_t{vf_replaygain(nullptr, &g)}; }, VF_EINVAL},
         {"ReplayGainNullGain", [](const std::string &) { return int64_t{vf_replaygain(Opened("tag-v1.mp3").get(), nullptr)}; }, VF_EINVAL},
-        {"ReplayGainWaiting", [](const std::string &) { VorlixFileReplayGain g; return int64_t{vf_replaygain(Waiting().get(), &g)}; }, VF_ENEEDMORE},
-        {"ReplayGainTagsAlone", [](const std::string &) { VorlixFileReplayGain g; return int64_t{vf_replaygain(TagsAlone().get(), &g)}; }, 0},
+        {"ReplayGainWaiting", [](const std::string &) { VorlixFileReplayGain g = VF_REPLAYGAIN_INIT; return int64_t{vf_replaygain(Waiting().get(), &g)}; }, VF_ENEEDMORE},
+        {"ReplayGainTagsAlone", [](const std::string &) { VorlixFileReplayGain g = VF_REPLAYGAIN_INIT; return int64_t{vf_replaygain(TagsAlone().get(), &g)}; }, 0},
         {"PictureNull", [](const std::string &) { return Picture(nullptr); }, VF_EINVAL},
         {"PictureNone", [](const std::string &) { return Picture(Opened("tag-v1.mp3").get()); }, VF_ENOPICTURE},
         {"PictureNoneInTagsAlone", [](const std::string &) { return Picture(TagsAlone().get()); }, VF_ENOPICTURE},
@@ -392,8 +392,8 @@ const std::vector<Row> &Rows()
         {"ScanStreamTagsAlone", [](const std::string &) { return int64_t{vf_scan_stream(TagsAlone().get())}; }, VF_ENOTAUDIO},
         {"ScanStreamWaiting", [](const std::string &) { return int64_t{vf_scan_stream(Waiting().get())}; }, VF_ENEEDMORE},
         {"TestNullInfo", [](const std::string &) { return int64_t{vf_test(nullptr, text.data(), text.size())}; }, VF_EINVAL},
-        {"TestNullData", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_test(&i, nullptr, 5)}; }, VF_EINVAL},
-        {"TestText", [](const std::string &) { VorlixFileInfo i; return int64_t{vf_test(&i, text.data(), text.size())}; }, VF_ENOTAUDIO},
+        {"TestNullData", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_test(&i, nullptr, 5)}; }, VF_EINVAL},
+        {"TestText", [](const std::string &) { VorlixFileInfo i = VF_INFO_INIT; return int64_t{vf_test(&i, text.data(), text.size())}; }, VF_ENOTAUDIO},
     };
     return rows;
 }

@@ -777,7 +777,7 @@ TEST_P(PlayedAsMpg123AndFfmpegPlayIt, ToTheSample)
     const std::string path = std::string(VORLIX_TEST_DATA) + "/" + c.fixture;
     const std::unique_ptr<VorlixFile, decltype(&vf_free)> f(vf_open_file(path.c_str(), nullptr), vf_free);
     ASSERT_NE(f, nullptr);
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     ASSERT_EQ(vf_info(f.get(), &info), 0);
     EXPECT_EQ(info.samples, c.samples);
     if (c.delay >= 0) {

@@ -146,7 +146,7 @@ TEST_F(FileLibrary, EveryWayOfOpeningGivesWhatVorlixDecodeWrites)
         {
             Memory m{&file};
             m.most = 1 + random() % 5000;
-            const VorlixFileCallbacks stream = {MemoryRead, nullptr, nullptr, nullptr};
+            const VorlixFileCallbacks stream = {sizeof(VorlixFileCallbacks), MemoryRead, nullptr, nullptr, nullptr};
             File f(vf_open_callbacks(&m, &stream, nullptr), vf_free);
             ASSERT_NE(f, nullptr);
             EXPECT_EQ(ReadAll(f.get()), expected) << "callbacks without seek, short reads";
@@ -260,7 +260,7 @@ TEST_F(FileLibrary, SeeksLandOnTheSample)
         const int64_t length = vf_length(f.get());
         const size_t frameBytes = 2 * static_cast<size_t>(vf_channels(f.get()));
         ASSERT_EQ(static_cast<size_t>(length) * frameBytes, full.size());
-        VorlixFileInfo info;
+        VorlixFileInfo info = VF_INFO_INIT;
         ASSERT_EQ(vf_info(f.get(), &info), 0);
         const int64_t perFrame = info.layer == 3 && info.version != 10 ? 576 : 1152;
         std::vector<int64_t> targets = {0, length - 1, length};
@@ -413,7 +413,7 @@ TEST_F(FileLibrary, ADescribingHandleLeavesADecodeAsItIs)
         if (round % 3 == 0) {
             // open, describe, read tags, close: the decoder is not touched
             File other(vf_open_file((data + "/mpeg2-22050-mono.mp3").c_str(), nullptr), vf_free);
-            VorlixFileInfo info;
+            VorlixFileInfo info = VF_INFO_INIT;
             ASSERT_EQ(vf_info(other.get(), &info), 0);
             vf_tag(other.get(), "TITLE");
         }
@@ -429,7 +429,7 @@ TEST_F(FileLibrary, DescribesTheStream)
 {
     File f(vf_open_file((data + "/tag-v24.mp3").c_str(), nullptr), vf_free);
     ASSERT_NE(f, nullptr);
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     ASSERT_EQ(vf_info(f.get(), &info), 0);
     EXPECT_EQ(info.version, 10);
     EXPECT_EQ(info.layer, 3);
@@ -472,7 +472,7 @@ TEST_F(FileLibrary, DescribesTheStream)
     tagged.insert(tagged.end(), audio.begin(), audio.end());
     File g(vf_open_memory(tagged.data(), tagged.size(), nullptr), vf_free);
     ASSERT_NE(g, nullptr);
-    VorlixFileReplayGain gain;
+    VorlixFileReplayGain gain = VF_REPLAYGAIN_INIT;
     ASSERT_EQ(vf_replaygain(g.get(), &gain), 0);
     EXPECT_TRUE(gain.has_track);
     EXPECT_DOUBLE_EQ(gain.track_gain, -6.4);
@@ -491,7 +491,7 @@ TEST_F(FileLibrary, ItunesGaplessCommentTrimsAsItSays)
     const Bytes file = ReadFixture("mpeg1-44100-stereo.mp3");
     const Bytes expected = Solo(data + "/mpeg1-44100-stereo.mp3");
     File lame(vf_open_memory(file.data(), file.size(), nullptr), vf_free);
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     ASSERT_EQ(vf_info(lame.get(), &info), 0);
     const std::vector<size_t> offsets = FrameOffsets(file);
     const Bytes audio(file.begin() + static_cast<long>(offsets[1]), file.end());
@@ -508,7 +508,7 @@ TEST_F(FileLibrary, ItunesGaplessCommentTrimsAsItSays)
     Fresh();
     File f(vf_open_memory(tag.data(), tag.size(), nullptr), vf_free);
     ASSERT_NE(f, nullptr);
-    VorlixFileInfo itunes;
+    VorlixFileInfo itunes = VF_INFO_INIT;
     ASSERT_EQ(vf_info(f.get(), &itunes), 0);
     EXPECT_EQ(itunes.gapless_source, 2);
     EXPECT_EQ(itunes.header, VF_HEADER_NONE);
@@ -531,7 +531,7 @@ TEST_F(FileLibrary, ApeTagsAtTheEndGiveWhatId3LacksAndReplayGain)
     EXPECT_STREQ(vf_tag(f.get(), "TITLE"), "Caf\xc3\xa9 \xd0\x96");  // ID3v2 first
     EXPECT_STREQ(vf_tag(f.get(), "ALBUMARTIST"), "The Band");
     EXPECT_STREQ(vf_tag(f.get(), "DATE"), "1999");
-    VorlixFileReplayGain gain;
+    VorlixFileReplayGain gain = VF_REPLAYGAIN_INIT;
     ASSERT_EQ(vf_replaygain(f.get(), &gain), 0);
     EXPECT_TRUE(gain.has_album);
     EXPECT_DOUBLE_EQ(gain.album_gain, -3.0);
@@ -547,7 +547,7 @@ TEST_F(FileLibrary, ReplayGainFromLamesHeader)
     ASSERT_EQ(Shell("lame --quiet -b 128 " + dir + "/song.wav " + dir + "/song.mp3"), 0);
     File f(vf_open_file((dir + "/song.mp3").c_str(), nullptr), vf_free);
     ASSERT_NE(f, nullptr);
-    VorlixFileReplayGain gain;
+    VorlixFileReplayGain gain = VF_REPLAYGAIN_INIT;
     ASSERT_EQ(vf_replaygain(f.get(), &gain), 0);
     EXPECT_TRUE(gain.has_track);
     EXPECT_FALSE(gain.has_album);
@@ -653,7 +653,7 @@ TEST_F(FileLibrary, RiffChunksPastTheLookaheadOpenEveryWay)
             Fresh();
             Memory m{&file};
             m.most = 1 + random() % 5000;
-            const VorlixFileCallbacks callbacks = {MemoryRead, seekable ? MemorySeek : nullptr,
+            const VorlixFileCallbacks callbacks = {sizeof(VorlixFileCallbacks), MemoryRead, seekable ? MemorySeek : nullptr,
                                                    seekable ? MemoryTell : nullptr, nullptr};
             File f(vf_open_callbacks(&m, &callbacks, &error), vf_free);
             EXPECT_EQ(f ? ReadAll(f.get()) : Bytes{}, want) << (seekable ? "seekable callbacks" : "stream");
@@ -698,7 +698,7 @@ TEST_F(FileLibrary, BadSourcesEndCleanly)
         Fresh();
         Memory m{&file};
         m.failAt = failAt;
-        const VorlixFileCallbacks stream = {MemoryRead, nullptr, nullptr, nullptr};
+        const VorlixFileCallbacks stream = {sizeof(VorlixFileCallbacks), MemoryRead, nullptr, nullptr, nullptr};
         File f(vf_open_callbacks(&m, &stream, nullptr), vf_free);
         if (f == nullptr)
             continue;  // failed while looking for the audio
@@ -712,7 +712,7 @@ TEST_F(FileLibrary, BadSourcesEndCleanly)
     for (size_t cut = 0; cut < file.size(); cut += 97) {
         const Bytes part(file.begin(), file.begin() + static_cast<long>(cut));
         Memory m{&part};
-        const VorlixFileCallbacks seekable = {MemoryRead, MemorySeek, MemoryTell, nullptr};
+        const VorlixFileCallbacks seekable = {sizeof(VorlixFileCallbacks), MemoryRead, MemorySeek, MemoryTell, nullptr};
         int error = 0;
         File f(vf_open_callbacks(&m, &seekable, &error), vf_free);
         if (f == nullptr) {

@@ -208,7 +208,7 @@ TEST_P(Harness, NegotiatesTheStreamsCapsAndGivesOneBufferPerFrame)
     const Fixture &f = GetParam();
     const Bytes file = ReadFixture(f.name);
     const std::vector<Bytes> frames = Frames(file);
-    VorlixFileInfo info;
+    VorlixFileInfo info = VF_INFO_INIT;
     ASSERT_EQ(vf_test(&info, file.data(), file.size()), 0);
     const bool header = info.header != VF_HEADER_NONE;
     GstHarness *h = gst_harness_new("vorlixdec");

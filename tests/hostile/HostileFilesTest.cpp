@@ -153,7 +153,7 @@ void Examine(VorlixFile *f, Mode mode, const Bytes &bytes, Choice &c, const Find
 
     // describe: push handles are fed until they can
     int info = 0;
-    VorlixFileInfo fi;
+    VorlixFileInfo fi = VF_INFO_INIT;
     for (int rounds = 0;; ++rounds) {
         info = vf_info(f, &fi);
         if (info != VF_ENEEDMORE || !push || rounds > 10000000)
@@ -184,7 +184,7 @@ void Examine(VorlixFile *f, Mode mode, const Bytes &bytes, Choice &c, const Find
     }
     if (const char *title = vf_tag(f, "title"))
         sum += std::strlen(title);
-    VorlixFileReplayGain gain;
+    VorlixFileReplayGain gain = VF_REPLAYGAIN_INIT;
     code("vf_replaygain", vf_replaygain(f, &gain));
     const char *mime = nullptr;
     const unsigned char *picture = nullptr;
@@ -272,8 +272,8 @@ void ExerciseHandles(const Bytes &bytes, const std::string &path, uint32_t seed,
         // an exact copy per handle, so that a read past the input is caught
         const Bytes copy = bytes;
         Memory source{&copy, 0, 1 + c.Below(c.Below(2) ? 100 : 70000)};
-        const VorlixFileCallbacks seekable = {MemoryRead, MemorySeek, MemoryTell, nullptr};
-        const VorlixFileCallbacks stream = {MemoryRead, nullptr, nullptr, nullptr};
+        const VorlixFileCallbacks seekable = {sizeof(VorlixFileCallbacks), MemoryRead, MemorySeek, MemoryTell, nullptr};
+        const VorlixFileCallbacks stream = {sizeof(VorlixFileCallbacks), MemoryRead, nullptr, nullptr, nullptr};
         int error = 0;
         int fd = -1;
         VorlixFile *f = nullptr;
@@ -286,7 +286,7 @@ void ExerciseHandles(const Bytes &bytes, const std::string &path, uint32_t seed,
             f = vf_open_fd(fd, &error);
             break;
         case Mode::Memory: {
-            VorlixFileInfo info;
+            VorlixFileInfo info = VF_INFO_INIT;
             const int r = vf_test(&info, copy.data(), copy.size());
             if (r != 0 && r != VF_ENOTAUDIO)
                 out.Note("vf_test", "returned " + std::to_string(r));

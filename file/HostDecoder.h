@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "AudioReader.h"
@@ -133,7 +134,41 @@ private:
         uint64_t number;
         int64_t offset;
         std::vector<uint8_t> bytes;
+        uint32_t mainData;   // bytes it lends to the frames after it
+        uint32_t reservoir;  // bytes it may borrow from the frames before it
     };
+    /** What a takeover hands the library: kept frames to decode again, then
+     *  the frames still to decode. */
+    struct Replay {
+        std::vector<uint8_t> buffer;
+        std::deque<Pending> frames;
+        std::vector<uint32_t> lengths;
+        uint64_t next = 0;  // the first frame still to decode
+    };
+    /** The outcome of one call of the library. */
+    enum class Call { Decoded, Again, Stop };
+
+    // the decoding steps of Next (HostDecoder.cpp)
+    /** The frame held behind the silence of frames dropped before it. */
+    Step HandOutHeld(DecodedFrame &frame);
+    /** Reads the next frames into a new buffer, or pads the end: a step to
+     *  return, or none to decode on. */
+    bool Refill(DecodedFrame &frame, Step &step);
+    /** One call of the library, taking it over first where another used it
+     *  last: Decoded (result, bytes, position set), Again, or Stop at `step`. */
+    Call Decode(int32_t &result, int32_t &bytes, int32_t &position, Step &step);
+    /** After a call that wants more bytes: the next buffer begins at the
+     *  reported position. */
+    void Consume(int32_t position);
+    /** The frames before the reported position, passed over: dropped. */
+    void PassOver(uint32_t position);
+    /** A frame at the reported position that the library dropped: its
+     *  silence, when it is to come out. */
+    bool Dropped(uint32_t position, DecodedFrame &frame);
+    /** A decoded frame at the reported position: whether it is to come out,
+     *  and then its samples in the output's channels. */
+    bool Decoded(uint32_t position, int32_t bytes, DecodedFrame &frame);
+    void ToChannels(const uint8_t *pcm, size_t bytes, int32_t channels, DecodedFrame &frame);
 
     /** Takes a private copy of the library, or the shared one. */
     void Attach();
@@ -142,9 +177,22 @@ private:
     Step Emit(DecodedFrame &frame);
     /** Frame `number` as silence of the format of `like`. */
     void Silence(DecodedFrame &frame, uint64_t number, const FrameHeader &like);
+
+    // the takeover of the shared copy (TakeOver.cpp)
+    /** Locks the shared copy; a private one needs no lock. */
+    std::unique_lock<std::mutex> Lock() const;
     /** Makes the library this handle's again; under the lock. */
     bool TakeOver();
+    /** Offset in the buffer of the first frame still to decode. */
+    size_t Unused() const;
+    /** The kept frame a replay up to kept frame `end` starts from. */
+    size_t ReplayStart(size_t end) const;
+    Replay MakeReplay() const;
+    /** Sets the library up to decode the replay as this handle had it: the
+     *  converter at its rate by a probe, or restarted. */
+    bool Reset(const Replay &replay);
     bool Probe(const uint8_t *frames, size_t size, const std::vector<uint32_t> &lengths);
+    /** Keeps a frame the library has gone past, decoded or not. */
     void Keep(const Pending &frame);
 
     Input *in_ = nullptr;
@@ -177,6 +225,7 @@ private:
     bool nothingLeft_ = false;  // a takeover found no whole frame to decode
     int64_t lastPosition_ = -1;  // of the frame decoded last in this buffer
     std::deque<Kept> kept_;
+    std::vector<uint8_t> spare_;  // the block of a frame no longer kept, for the next
     std::vector<uint32_t> lengths_;
     std::vector<int64_t> offsets_;
     FrameHeader last_;  // of the frame decoded last

@@ -40,12 +40,13 @@ check-clang:
 	cmake --build build-clang -j$(JOBS)
 	ctest --test-dir build-clang --output-on-failure -j$(JOBS)
 
-# the file library's tests (handles on several threads) under ThreadSanitizer,
-# on the plain code paths: the AVX2 clones' resolvers run before its runtime
+# the file library's tests of handles on several threads under ThreadSanitizer,
+# on private decoders and on the shared one, on the plain code paths: the
+# AVX2 clones' resolvers run before its runtime
 check-tsan: bootstrap
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLIX_TSAN=ON -DVORLIX_NO_CLONES=ON $(WERROR) $(CMAKE_FLAGS)
 	cmake --build build-tsan -j$(JOBS) --target vorlix_tests vorlix-decode
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -R '^FileLibrary\.'
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -R '^(FileLibrary\.|Instances\..*Threads|SharedDecoder\..*Threads)'
 
 demo: build
 	$(BUILD)/cli/vorlix-decode --info examples/sample.mp3

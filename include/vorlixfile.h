@@ -53,8 +53,8 @@
  *   io.read = my_read;
  *
  * The library reads or fills only the size bytes the host gave (and no more
- * than it knows). A size of 0, or one smaller than this version's records
- * (2.0, the first with a size field), is refused with VF_EINVAL.
+ * than it knows). A size of 0, or one smaller than the records of version
+ * 2.0 (the first with a size field), is refused with VF_EINVAL.
  */
 #ifndef VORLIXFILE_H
 #define VORLIXFILE_H

@@ -5,9 +5,10 @@
 // Each HostDecoder decodes on a private copy of libvorlix of its own where
 // one can be had (see Instance.h). Without one, HostDecoders share the
 // process's copy under one lock: the one that calls it after another did
-// takes it over (it restarts the decoder and decodes again, from bytes it
-// keeps, the frames before its position that the bit reservoir and the
-// synthesis overlap need), so that each decodes as it would alone.
+// takes it over (TakeOver.cpp: it restarts the decoder and decodes again,
+// from bytes it keeps, the frames before its position that the synthesis
+// and the bit reservoir need), so that each decodes within 1 LSB of its
+// decode alone.
 #ifndef VORLIX_FILE_HOSTDECODER_H
 #define VORLIX_FILE_HOSTDECODER_H
 

@@ -35,11 +35,14 @@ struct Loader {
     std::string libraryFile;           // where the process named it
     std::vector<unsigned char> image;  // the library's file, read once
     bool imageTried = false;
+    bool refused = false;  // the system refused a copy: it will again
 };
 
+// Never destroyed: threads may still open and free handles while the
+// process exits.
 Loader &State()
 {
-    static Loader loader;
+    static Loader &loader = *new Loader;
     return loader;
 }
 
@@ -141,13 +144,16 @@ std::unique_ptr<Instance> Instance::Load()
     SharedCalls();
     Loader &state = State();
     std::lock_guard<std::mutex> lock(state.lock);
-    if (state.live >= Limit() || !ReadImage())
+    if (state.refused || state.live >= Limit() || !ReadImage())
         return nullptr;
     int fd = memfd_create("libvorlix", MFD_CLOEXEC | MFD_EXEC);
     if (fd < 0 && errno == EINVAL)
         fd = memfd_create("libvorlix", MFD_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        // out of descriptors passes; a policy or a kernel without them stays
+        state.refused = errno == EPERM || errno == EACCES || errno == ENOSYS;
         return nullptr;
+    }
     char name[48];
     std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
     // the loader knows objects by name: a copy released earlier under this
@@ -163,6 +169,9 @@ std::unique_ptr<Instance> Instance::Load()
     }
     void *handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
+        // no /proc, executable memory files refused, a file that is no
+        // library: asking again for each handle would only fail again
+        state.refused = true;
         close(fd);
         return nullptr;
     }
@@ -230,6 +239,7 @@ void UseLibraryFile(const char *path)
     state.libraryFile = path != nullptr ? path : "";
     state.image.clear();
     state.imageTried = false;
+    state.refused = false;
 }
 
 VORLIXFILE_API int vf_set_instance_limit(int n)

@@ -93,8 +93,12 @@ size_t HostDecoder::ReplayStart(size_t end) const
 {
     // the frame before the one before (or the frame before), whole
     size_t first = end >= 2 ? end - 2 : 0;
-    // before it, the frames whose main data it may borrow
-    const uint32_t reservoir = kept_[first].reservoir;
+    // before it, the frames whose main data it or the frames after it may
+    // borrow (the largest reservoir among them: a frame without a header
+    // read, or a change of version, must not cut the replay short)
+    uint32_t reservoir = 0;
+    for (size_t k = first; k < end && k < kept_.size(); ++k)
+        reservoir = std::max(reservoir, kept_[k].reservoir);
     uint32_t held = 0;
     while (first > 0 && held < reservoir) {
         --first;

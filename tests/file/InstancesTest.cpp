@@ -4,6 +4,7 @@
 // the shared decoder (no private one to be had) within 1 LSB.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -112,6 +113,20 @@ private:
     bool done_ = false;
 };
 
+// Steps the readers in random order until all are done.
+void StepInTurn(std::vector<std::unique_ptr<Reader>> &readers, std::mt19937 &random)
+{
+    for (;;) {
+        std::vector<size_t> left;
+        for (size_t i = 0; i < readers.size(); ++i)
+            if (!readers[i]->Done())
+                left.push_back(i);
+        if (left.empty())
+            return;
+        readers[left[random() % left.size()]]->Step();
+    }
+}
+
 // The parts read in turn, in random order; each part's own read sizes come
 // from its own seed, so that alone it does the same.
 std::vector<Bytes> InTurn(const std::vector<Part> &parts, uint32_t seed)
@@ -120,15 +135,7 @@ std::vector<Bytes> InTurn(const std::vector<Part> &parts, uint32_t seed)
     for (size_t i = 0; i < parts.size(); ++i)
         readers.push_back(std::make_unique<Reader>(parts[i], seed + static_cast<uint32_t>(i)));
     std::mt19937 random(seed);
-    for (;;) {
-        std::vector<size_t> left;
-        for (size_t i = 0; i < readers.size(); ++i)
-            if (!readers[i]->Done())
-                left.push_back(i);
-        if (left.empty())
-            break;
-        readers[left[random() % left.size()]]->Step();
-    }
+    StepInTurn(readers, random);
     std::vector<Bytes> out;
     for (auto &r : readers)
         out.push_back(std::move(r->out));
@@ -228,15 +235,7 @@ std::vector<Bytes> RunCase(const Case &c, uint32_t seed)
                     c.parts[static_cast<size_t>(t) + k * static_cast<size_t>(c.threads)],
                     seed + static_cast<uint32_t>(static_cast<size_t>(t) + k * static_cast<size_t>(c.threads))));
             std::mt19937 random(seed + 1000 + static_cast<uint32_t>(t));
-            for (;;) {
-                std::vector<size_t> left;
-                for (size_t i = 0; i < readers.size(); ++i)
-                    if (!readers[i]->Done())
-                        left.push_back(i);
-                if (left.empty())
-                    break;
-                readers[left[random() % left.size()]]->Step();
-            }
+            StepInTurn(readers, random);
             for (auto &r : readers)
                 got[static_cast<size_t>(t)].push_back(std::move(r->out));
         });
@@ -378,6 +377,52 @@ TEST_F(PrivateDecoders, LimitSharesThoseBeyondIt)
         EXPECT_LE(MaxDifference(r->out, expected), 1);
     readers.clear();
     EXPECT_EQ(LiveInstances(), 0);
+}
+
+// Descriptors and mappings in use by the process.
+size_t Descriptors()
+{
+    size_t n = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+// Copies come and go with their handles, leaving no descriptor behind; where
+// a copy cannot be loaded (here: the library's file is no library), handles
+// share the process's decoder and decode right, and the loader does not try
+// again for each handle.
+TEST_F(PrivateDecoders, CopiesLeaveNothingBehindAndRefusalsShare)
+{
+    const std::string path = Data("mpeg2-22050-mono.mp3");
+    const Bytes expected = Program(path);
+    const size_t before = Descriptors();
+    for (uint32_t round = 0; round < 40; ++round) {
+        Reader r(Part{path}, round);
+        for (int step = 0; step < 3; ++step)
+            r.Step();
+        EXPECT_EQ(LiveInstances(), 1);
+    }
+    EXPECT_EQ(Descriptors(), before);
+    EXPECT_EQ(LiveInstances(), 0);
+
+    UseLibraryFile(path.c_str());  // not a library: dlopen refuses it
+    for (uint32_t round = 0; round < 2; ++round) {
+        Reader r(Part{path}, round);
+        while (!r.Done())
+            r.Step();
+        EXPECT_EQ(LiveInstances(), 0);
+        EXPECT_LE(MaxDifference(r.out, expected), 1);
+        EXPECT_EQ(r.out.size(), expected.size());
+    }
+    EXPECT_EQ(Descriptors(), before);
+    UseLibraryFile(VORLIX_LIBRARY);
+    Reader again(Part{path}, 1);
+    while (!again.Done())
+        again.Step();
+    EXPECT_TRUE(again.out == expected);
 }
 
 // A host that exports functions of its own under libvorlix's names: the

@@ -398,9 +398,10 @@ TEST_F(PrivateDecoders, CopiesLeaveNothingBehindAndRefusalsShare)
 {
     const std::string path = Data("mpeg2-22050-mono.mp3");
     const Bytes expected = Program(path);
+    const Part part{path};
     const size_t before = Descriptors();
     for (uint32_t round = 0; round < 40; ++round) {
-        Reader r(Part{path}, round);
+        Reader r(part, round);
         for (int step = 0; step < 3; ++step)
             r.Step();
         EXPECT_EQ(LiveInstances(), 1);
@@ -410,7 +411,7 @@ TEST_F(PrivateDecoders, CopiesLeaveNothingBehindAndRefusalsShare)
 
     UseLibraryFile(path.c_str());  // not a library: dlopen refuses it
     for (uint32_t round = 0; round < 2; ++round) {
-        Reader r(Part{path}, round);
+        Reader r(part, round);
         while (!r.Done())
             r.Step();
         EXPECT_EQ(LiveInstances(), 0);
@@ -419,7 +420,7 @@ TEST_F(PrivateDecoders, CopiesLeaveNothingBehindAndRefusalsShare)
     }
     EXPECT_EQ(Descriptors(), before);
     UseLibraryFile(VORLIX_LIBRARY);
-    Reader again(Part{path}, 1);
+    Reader again(part, 1);
     while (!again.Done())
         again.Step();
     EXPECT_TRUE(again.out == expected);

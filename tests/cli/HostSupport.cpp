@@ -123,6 +123,14 @@ Bytes Wav(const std::vector<std::vector<int16_t>> &s, int32_t rate)
     return w;
 }
 
+void AppendLe(Bytes &out, const int16_t *pcm, size_t values)
+{
+    for (size_t i = 0; i < values; ++i) {
+        out.push_back(static_cast<uint8_t>(pcm[i] & 0xff));
+        out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff));
+    }
+}
+
 std::vector<int16_t> Samples(const Bytes &pcm)
 {
     std::vector<int16_t> s(pcm.size() / 2);

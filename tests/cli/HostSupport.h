@@ -33,6 +33,8 @@ std::vector<std::vector<int16_t>> Signal(int32_t rate, int channels, size_t leng
 Bytes Wav(const std::vector<std::vector<int16_t>> &s, int32_t rate);
 /** Little-endian 16-bit samples. */
 std::vector<int16_t> Samples(const Bytes &pcm);
+/** Appends samples as little-endian bytes, as vorlix-decode writes them. */
+void AppendLe(Bytes &out, const int16_t *pcm, size_t values);
 
 /** An ID3v2.3 tag of Latin-1 text frames (id, text), or with utf8 an ID3v2.4
  *  tag of UTF-8 ones; 20 bytes of padding. */

@@ -95,10 +95,7 @@ public:
             done_ = true;
             return;
         }
-        for (size_t i = 0; i < static_cast<size_t>(n * vf_channels(file_.get())); ++i) {
-            out.push_back(static_cast<uint8_t>(pcm_[i] & 0xff));
-            out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(pcm_[i]) >> 8));
-        }
+        AppendLe(out, pcm_.data(), static_cast<size_t>(n * vf_channels(file_.get())));
     }
 
     Bytes out;

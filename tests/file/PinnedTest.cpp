@@ -59,15 +59,6 @@ VorlixFileReplayGain Gain(VorlixFile *f)
     return gain;
 }
 
-// Samples as little-endian bytes, as vorlix-decode writes them.
-void AppendLe(Bytes &out, const int16_t *pcm, size_t values)
-{
-    for (size_t i = 0; i < values; ++i) {
-        out.push_back(static_cast<uint8_t>(pcm[i] & 0xff));
-        out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff));
-    }
-}
-
 // What a handle reads to its end, from where it stands.
 Bytes ReadAll(VorlixFile *f)
 {

@@ -36,15 +36,6 @@ const char *const fixtures[] = {
     "tag-trailing.mp3", "tag-two-leading.mp3", "tag-v1.mp3", "tag-v22.mp3",
     "tag-v23-10000.mp3", "tag-v23-2000.mp3", "tag-v23-long-title.mp3", "tag-v24.mp3"};
 
-// Samples as little-endian bytes, as vorlix-decode writes them.
-void AppendLe(Bytes &out, const int16_t *pcm, size_t values)
-{
-    for (size_t i = 0; i < values; ++i) {
-        out.push_back(static_cast<uint8_t>(pcm[i] & 0xff));
-        out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(pcm[i]) >> 8) & 0xff));
-    }
-}
-
 // Everything a handle reads, in reads of `chunk` samples (or, with sizes,
 // of random sizes); little-endian bytes as vorlix-decode writes them.
 Bytes ReadAll(VorlixFile *f, std::mt19937 *sizes = nullptr, int chunk = 4096)
